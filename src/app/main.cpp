@@ -1,0 +1,72 @@
+#include "catalogue/versionresource.h"
+#include "core/error.h"
+#include "core/instanceguard.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QWidget>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr int ExitSecondInstance = 1;
+constexpr int ExitStartupFailure = 2;
+
+bool HasDisplay() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+void PrintLine(FILE* stream, const QString& text) {
+    std::fprintf(stream, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stream);
+}
+
+// Before the application object exists: a message box when there is a display, else stderr.
+void TellBeforeStart(const QString& text) {
+    PrintLine(stderr, text);
+    if (!HasDisplay())
+        return;
+    int argc = 1;
+    char name[] = "Orvanto";
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    QMessageBox::information(nullptr, QStringLiteral("Orvanto"), text);
+}
+
+int PrintFileVersion(const char* path) {
+    PrintLine(stdout,
+              ReadVersionString(QString::fromLocal8Bit(path), QStringLiteral("FileVersion")));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    if (argc == 3 && std::strcmp(argv[1], "--fileversion") == 0)
+        return PrintFileVersion(argv[2]);
+
+    if (!CheckSingleInstance(TellBeforeStart))
+        return ExitSecondInstance;
+
+    if (!HasDisplay()) {
+        PrintLine(stderr, QStringLiteral("Orvanto: nessuno schermo disponibile per la finestra."));
+        return ExitStartupFailure;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Orvanto"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Orvanto"));
+    try {
+        QWidget window;
+        window.setWindowTitle(QStringLiteral("Orvanto"));
+        window.show();
+        return app.exec();
+    } catch (const std::exception& error) {
+        PrintLine(stderr, ExceptionMessage(error));
+        QMessageBox::critical(nullptr, QStringLiteral("Orvanto"), ExceptionMessage(error));
+        return ExitStartupFailure;
+    }
+}

@@ -1,0 +1,5 @@
+#include "catalogue/versionresource.h"
+
+QString ReadVersionString(const QString&, const QString&) {
+    return {};
+}

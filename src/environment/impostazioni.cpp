@@ -1,0 +1,27 @@
+#include "environment/impostazioni.h"
+
+#include "core/error.h"
+#include "environment/lowlevel.h"
+
+Impostazioni::Impostazioni() : Impostazioni(FindSettingsFile()) {}
+
+Impostazioni::Impostazioni(const QString& path) : Reader(std::make_unique<IniFile>(path)) {
+    if (!FileExists(path))
+        throw OrvantoError(QStringLiteral("Costruttore classe Impostazioni: file inesistente"));
+}
+
+QString Impostazioni::GetDatabase() const {
+    return Reader->ReadString("PRINCIPALE", "Database", DefaultDatabaseAlias);
+}
+
+QString Impostazioni::GetDatabaseServer() const {
+    return Reader->ReadString("PRINCIPALE", "Database server", QString());
+}
+
+QString Impostazioni::GetRemoteUrl() const {
+    return Reader->ReadString("ORVANTO", "Remote url", DefaultRemoteUrl);
+}
+
+QString Impostazioni::GetFileName() const {
+    return Reader->FileName();
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "environment/inifile.h"
+
+#include <QString>
+#include <memory>
+
+// The maker's update address, used when the settings name none.
+inline const QString DefaultRemoteUrl =
+    QStringLiteral("https://updates.keltra.example/download/velmora/");
+inline const QString DefaultDatabaseAlias = QStringLiteral("VELMORA");
+
+// Velmora's settings file, read-only: the values Orvanto needs.
+class Impostazioni {
+public:
+    // Opens the file that FindSettingsFile names.
+    Impostazioni();
+    // Throws OrvantoError "Costruttore classe Impostazioni: file inesistente" when the file is
+    // missing.
+    explicit Impostazioni(const QString& path);
+
+    QString GetDatabase() const;
+    QString GetDatabaseServer() const;
+    QString GetRemoteUrl() const;
+    QString GetFileName() const;
+
+private:
+    std::unique_ptr<IniFile> Reader;
+};

@@ -1,0 +1,200 @@
+#include "environment/inifile.h"
+
+#include "core/error.h"
+#include "environment/ansitext.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <optional>
+
+namespace {
+
+constexpr qsizetype MaxValueLength = 2047;
+
+bool IsBlank(QChar c) {
+    return c == ' ' || c == '\t';
+}
+
+QString TrimBlanks(const QString& text) {
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && IsBlank(text[start]))
+        ++start;
+    while (end > start && IsBlank(text[end - 1]))
+        --end;
+    return text.mid(start, end - start);
+}
+
+bool SameName(const QString& a, const QString& b) {
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// The name of a section header line ("[name]", blanks allowed around it), or nothing.
+std::optional<QString> SectionName(const QString& line) {
+    const QString trimmed = TrimBlanks(line);
+    if (!trimmed.startsWith('['))
+        return std::nullopt;
+    const qsizetype close = trimmed.lastIndexOf(']');
+    return TrimBlanks(close > 0 ? trimmed.mid(1, close - 1) : trimmed.mid(1));
+}
+
+QString Unquoted(const QString& value) {
+    if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"'))
+        return value.mid(1, value.size() - 2);
+    return value;
+}
+
+// One line of a text: where it starts, where its content ends (before CR LF) and where the next
+// line starts. Works on bytes and on UTF-16 code units alike.
+struct LineSpan {
+    qsizetype Start;
+    qsizetype ContentEnd;
+    qsizetype Next;
+};
+
+template <typename Text> LineSpan LineAt(const Text& text, qsizetype start) {
+    qsizetype end = start;
+    while (end < text.size() && text[end] != '\n' && text[end] != '\r')
+        ++end;
+    qsizetype next = end;
+    if (next < text.size() && text[next] == '\r')
+        ++next;
+    if (next < text.size() && text[next] == '\n')
+        ++next;
+    return {start, end, next};
+}
+
+template <typename Text> Text NewlineOf(const Text& text) {
+    const LineSpan first = LineAt(text, 0);
+    if (first.Next > first.ContentEnd)
+        return text.mid(first.ContentEnd, first.Next - first.ContentEnd);
+    return Text("\r\n");
+}
+
+// Sets section/key to the encoded value inside the text, touching nothing else.
+template <typename Text, typename Decode, typename Encode>
+Text WithValue(const Text& text, qsizetype start, const QString& section, const QString& key,
+               const QString& value, Decode decode, Encode encode) {
+    const Text newline = NewlineOf(text);
+    bool inSection = false;
+    bool sectionSeen = false;
+    qsizetype insertAt = -1;
+    for (qsizetype pos = start; pos < text.size();) {
+        const LineSpan line = LineAt(text, pos);
+        const Text raw = text.mid(line.Start, line.ContentEnd - line.Start);
+        const QString decoded = decode(raw);
+        if (const auto name = SectionName(decoded)) {
+            if (sectionSeen && inSection)
+                break;
+            inSection = !sectionSeen && SameName(*name, section);
+            if (inSection) {
+                sectionSeen = true;
+                insertAt = line.Next;
+            }
+        } else if (inSection) {
+            const qsizetype equals = raw.indexOf('=');
+            if (equals >= 0 && SameName(TrimBlanks(decode(raw.left(equals))), key)) {
+                qsizetype valueStart = equals + 1;
+                while (valueStart < raw.size() &&
+                       (raw[valueStart] == ' ' || raw[valueStart] == '\t'))
+                    ++valueStart;
+                return text.left(line.Start + valueStart) + encode(value) +
+                       text.mid(line.ContentEnd);
+            }
+            if (!TrimBlanks(decoded).isEmpty())
+                insertAt = line.Next;
+        }
+        pos = line.Next;
+    }
+    const Text entry = encode(key + '=' + value) + newline;
+    if (sectionSeen) {
+        const bool needsBreak =
+            insertAt > 0 && text[insertAt - 1] != '\n' && text[insertAt - 1] != '\r';
+        return text.left(insertAt) + (needsBreak ? newline : Text()) + entry + text.mid(insertAt);
+    }
+    const bool needsBreak = text.size() > start && !text.endsWith('\n') && !text.endsWith('\r');
+    return text + (needsBreak ? newline : Text()) + encode('[' + section + ']') + newline + entry;
+}
+
+QByteArray EncodeUtf16(const QString& text, bool bigEndian) {
+    QByteArray bytes;
+    bytes.reserve(text.size() * 2);
+    for (const QChar c : text) {
+        const char high = static_cast<char>(c.unicode() >> 8);
+        const char low = static_cast<char>(c.unicode() & 0xFF);
+        bytes.append(bigEndian ? high : low).append(bigEndian ? low : high);
+    }
+    return bytes;
+}
+
+QByteArray RewrittenFile(const QByteArray& bytes, const QString& section, const QString& key,
+                         const QString& value) {
+    const bool littleEndian = bytes.startsWith("\xFF\xFE");
+    if (littleEndian || bytes.startsWith("\xFE\xFF")) {
+        const QByteArray mark = bytes.left(2);
+        const QString text = DecodeTextFile(bytes);
+        const auto same = [](const QString& s) {
+            return s;
+        };
+        return mark +
+               EncodeUtf16(WithValue(text, 0, section, key, value, same, same), !littleEndian);
+    }
+    const qsizetype start = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    const bool utf8 = IsValidUtf8(bytes);
+    const auto decode = [utf8](const QByteArray& b) {
+        return utf8 ? QString::fromUtf8(b) : DecodeAnsi(b);
+    };
+    const auto encode = [utf8](const QString& s) {
+        return utf8 ? s.toUtf8() : EncodeWindows1252(s);
+    };
+    return WithValue(bytes, start, section, key, value, decode, encode);
+}
+
+} // namespace
+
+IniFile::IniFile(const QString& path) : Path(path) {}
+
+QString IniFile::ReadString(const QString& section, const QString& key,
+                            const QString& defaultValue) const {
+    QFile file(Path);
+    if (Path.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return defaultValue;
+    const QString text = DecodeTextFile(file.readAll());
+    bool inSection = false;
+    bool sectionSeen = false;
+    for (qsizetype pos = 0; pos < text.size();) {
+        const LineSpan span = LineAt(text, pos);
+        const QString line = text.mid(span.Start, span.ContentEnd - span.Start);
+        pos = span.Next;
+        if (const auto name = SectionName(line)) {
+            if (sectionSeen && inSection)
+                break;
+            inSection = !sectionSeen && SameName(*name, section);
+            sectionSeen = sectionSeen || inSection;
+            continue;
+        }
+        const qsizetype equals = line.indexOf('=');
+        if (!inSection || equals < 0 || !SameName(TrimBlanks(line.left(equals)), key))
+            continue;
+        return Unquoted(TrimBlanks(line.mid(equals + 1))).left(MaxValueLength);
+    }
+    return defaultValue;
+}
+
+void WriteIniValue(const QString& path, const QString& section, const QString& key,
+                   const QString& value) {
+    QByteArray bytes;
+    QFile current(path);
+    if (current.exists()) {
+        if (!current.open(QIODevice::ReadOnly))
+            throw OrvantoError::Failure("Lettura del file", path, current.errorString());
+        bytes = current.readAll();
+        current.close();
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw OrvantoError::Failure("Scrittura del file", path, file.errorString());
+    const QByteArray rewritten = RewrittenFile(bytes, section, key, value);
+    if (file.write(rewritten) != rewritten.size() || !file.commit())
+        throw OrvantoError::Failure("Scrittura del file", path, file.errorString());
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+// Reads an ini file by the Windows profile rules: section and key names without regard to case,
+// blanks around the value dropped, one pair of enclosing double quotes removed, at most 2047
+// characters, the first of duplicate keys in the first section of that name, lines without "="
+// ignored. A missing file, section or key gives the default. Every read goes to the file.
+class IniFile {
+public:
+    explicit IniFile(const QString& path);
+
+    QString ReadString(const QString& section, const QString& key,
+                       const QString& defaultValue) const;
+    const QString& FileName() const { return Path; }
+
+private:
+    QString Path;
+};
+
+// Sets one key, leaving every other byte of the file as it was, and replaces the file atomically.
+// Creates the section or the file when missing. Throws OrvantoError when it cannot write.
+void WriteIniValue(const QString& path, const QString& section, const QString& key,
+                   const QString& value);

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+// Velmora's data subfolder below the per-user and per-machine data folders.
+inline const QString VelmoraDataSubfolder = QStringLiteral("Keltra/Velmora/");
+inline const QString SettingsFileName = QStringLiteral("velmora.ini");
+
+// Folder of the running executable, with a trailing separator.
+QString GetProgramFolder();
+// Tests point the program folder at a temporary installation; empty text restores the real one.
+void OverrideProgramFolder(const QString& folder);
+
+QString GetRoamingDataFolder();
+QString GetProgramDataFolder();
+// First existing "velmora.ini": program folder, roaming data, machine data; else empty text.
+QString FindSettingsFile();
+
+// The text in double quotes when it holds a blank, else unchanged.
+QString QuoteIfSpaced(const QString& text);
+
+// Folder of Firebird's default instance with a trailing separator; empty when none is known.
+QString GetFirebirdFolder();
+
+// Joins a folder and a name; throws InvalidArgumentError for a part holding a NUL.
+QString JoinPath(const QString& folder, const QString& name);
+// Appends "/" unless the text already ends with a separator.
+QString AddTrailingSeparator(const QString& text);
+
+// True when a file (not a folder) is at the path; a link counts when its target exists.
+bool FileExists(const QString& path);
+
+// The path with its extension replaced by ".bak" ("a/Velmora.exe" -> "a/Velmora.bak").
+QString KeptCopyPath(const QString& path);
+
+// The text in single quotes, single quotes inside it doubled.
+QString QuoteSingle(const QString& text);

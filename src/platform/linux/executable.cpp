@@ -1,0 +1,7 @@
+#include "platform/executable.h"
+
+#include <QFileInfo>
+
+QString RunningExecutablePath() {
+    return QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
+}

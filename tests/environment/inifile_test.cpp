@@ -1,0 +1,165 @@
+#include "core/error.h"
+#include "environment/impostazioni.h"
+#include "environment/inifile.h"
+#include "support/tempinstall.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+namespace {
+
+QString ReadFrom(const TempInstallation& install, const QByteArray& content, const char* section,
+                 const char* key) {
+    const QString path = install.WriteFile("t.ini", content);
+    return IniFile(path).ReadString(section, key, "<default>");
+}
+
+} // namespace
+
+TEST(IniFile, FollowsTheProfileMatchingRules) {
+    TempInstallation install;
+    struct Case {
+        const char* content;
+        const char* section;
+        const char* key;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"[principale]\r\ndatabase = MYDB\r\n", "PRINCIPALE", "Database", "MYDB"},
+        {"[PRINCIPALE]\nDatabase=\"MYDB\"\n", "PRINCIPALE", "Database", "MYDB"},
+        {"[PRINCIPALE]\nDatabase=\"MY\"DB\"\n", "PRINCIPALE", "Database", "MY\"DB"},
+        {"[PRINCIPALE]\nDatabase='MYDB'\n", "PRINCIPALE", "Database", "'MYDB'"},
+        {"[PRINCIPALE]\nDatabase=\"\n", "PRINCIPALE", "Database", "\""},
+        {"[ORVANTO]\nRemote url=http://h/a/ \t\n", "ORVANTO", "Remote url", "http://h/a/"},
+        {"[ORVANTO]\n  Remote url  =  x\n", "ORVANTO", "REMOTE URL", "x"},
+        {"[A]\nk=first\nk=second\n", "A", "k", "first"},
+        {"[A]\nk\nk=value\n", "A", "k", "value"},
+        {"[A]\n;k=comment\n", "A", "k", "<default>"},
+        {"[A]\nother=1\n[B]\nk=b\n", "A", "k", "<default>"},
+        {"k=outside\n[A]\n", "A", "k", "<default>"},
+        {"[A]\nk=1\n[a]\nk=2\nj=3\n", "A", "j", "<default>"},
+        {"[ A ]\nk=1\n", "A", "k", "1"},
+        {"[A]\nk=\n", "A", "k", ""},
+        {"[A]\nk=a=b\n", "A", "k", "a=b"},
+        {"[A]\rk=cr-only\r", "A", "k", "cr-only"},
+        {"\xEF\xBB\xBF[A]\nk=bom\n", "A", "k", "bom"},
+        {"[A]\nk=caff\xE8\n", "A", "k", "caff\xC3\xA8"},
+        {"[A]\nk=caff\xC3\xA8\n", "A", "k", "caff\xC3\xA8"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ReadFrom(install, c.content, c.section, c.key), QString::fromUtf8(c.expected))
+            << c.content;
+}
+
+TEST(IniFile, ReadsUtf16WithAByteOrderMarkAndCutsLongValues) {
+    TempInstallation install;
+    const QString text = QString::fromUtf8("[VERSIONI]\r\nVelmora=3.12.0 città\r\n");
+    QByteArray little("\xFF\xFE", 2);
+    QByteArray big("\xFE\xFF", 2);
+    for (const QChar c : text) {
+        little.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+        big.append(char(c.unicode() >> 8)).append(char(c.unicode() & 0xFF));
+    }
+    EXPECT_EQ(ReadFrom(install, little, "versioni", "velmora"), QString::fromUtf8("3.12.0 città"));
+    EXPECT_EQ(ReadFrom(install, big, "versioni", "velmora"), QString::fromUtf8("3.12.0 città"));
+
+    const QByteArray longValue(3000, 'x');
+    EXPECT_EQ(ReadFrom(install, "[A]\nk=" + longValue + "\n", "A", "k").size(), 2047);
+}
+
+TEST(IniFile, AMissingFileReadsAsDefaults) {
+    EXPECT_EQ(IniFile("/nonexistent/velmora.ini").ReadString("A", "k", "d"), QString("d"));
+    EXPECT_EQ(IniFile("").ReadString("A", "k", "d"), QString("d"));
+}
+
+TEST(WriteIniValue, ChangesOneValueAndKeepsEveryOtherByte) {
+    TempInstallation install;
+    struct Case {
+        const char* before;
+        const char* after;
+    };
+    const Case cases[] = {
+        // value replaced in place, comments, order, blanks and CR LF kept
+        {"; settings\r\n[ORVANTO]\r\nRemote url = x\r\n[principale]\r\nDatabase=DB\r\nversione = "
+         "3.1.0  \r\nAltro=1\r\n",
+         "; settings\r\n[ORVANTO]\r\nRemote url = x\r\n[principale]\r\nDatabase=DB\r\nversione = "
+         "3.12.1\r\nAltro=1\r\n"},
+        // key added after the last entry of the section, before blank lines
+        {"[PRINCIPALE]\nDatabase=DB\n\n[ORVANTO]\nk=v\n",
+         "[PRINCIPALE]\nDatabase=DB\nVersione=3.12.1\n\n[ORVANTO]\nk=v\n"},
+        // section missing: appended with the file's own line ending
+        {"[ORVANTO]\r\nk=v", "[ORVANTO]\r\nk=v\r\n[PRINCIPALE]\r\nVersione=3.12.1\r\n"},
+        // only the first section of that name counts; a later duplicate is left alone
+        {"[PRINCIPALE]\nA=1\n[PRINCIPALE]\nVersione=old\n",
+         "[PRINCIPALE]\nA=1\nVersione=3.12.1\n[PRINCIPALE]\nVersione=old\n"},
+        // section at the end of a file without final line break
+        {"[PRINCIPALE]\nA=1", "[PRINCIPALE]\nA=1\nVersione=3.12.1\n"},
+        // Windows-1252 bytes elsewhere stay as they are
+        {"[PRINCIPALE]\r\nDitta=Caff\xE8 S.r.l.\r\nVersione=1\r\n",
+         "[PRINCIPALE]\r\nDitta=Caff\xE8 S.r.l.\r\nVersione=3.12.1\r\n"},
+        // UTF-8 mark kept, header on the first line found
+        {"\xEF\xBB\xBF[PRINCIPALE]\nVersione=1\n", "\xEF\xBB\xBF[PRINCIPALE]\nVersione=3.12.1\n"},
+        {"", "[PRINCIPALE]\r\nVersione=3.12.1\r\n"},
+    };
+    for (const Case& c : cases) {
+        const QString path = install.WriteFile("velmora.ini", c.before);
+        WriteIniValue(path, "PRINCIPALE", "Versione", "3.12.1");
+        EXPECT_EQ(install.ReadFile("velmora.ini"), QByteArray(c.after)) << c.before;
+    }
+}
+
+TEST(WriteIniValue, KeepsUtf16AndReplacesTheFileAtomically) {
+    TempInstallation install;
+    const QByteArray before("\xFF\xFE[\0A\0]\0\r\0\n\0k\0=\0o\0l\0d\0\r\0\n\0", 26);
+    const QString path = install.WriteFile("u.ini", before);
+    const QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+    QFile::setPermissions(path, permissions);
+    WriteIniValue(path, "A", "k", "new");
+    EXPECT_EQ(install.ReadFile("u.ini"),
+              QByteArray("\xFF\xFE[\0A\0]\0\r\0\n\0k\0=\0n\0e\0w\0\r\0\n\0", 26));
+    EXPECT_EQ(QFile::permissions(path) & 0x7077, permissions & 0x7077);
+    EXPECT_EQ(QDir(install.Root()).entryList(QDir::Files), QStringList{"u.ini"})
+        << "no temporary file left behind";
+}
+
+TEST(WriteIniValue, FailsWithThePathAndLeavesTheFileWhole) {
+    TempInstallation install;
+    // A folder where the file's folder should be: the temporary file cannot be created.
+    const QString path = install.Root() + "/not-a-folder/velmora.ini";
+    install.WriteFile("not-a-folder", "plain file");
+    try {
+        WriteIniValue(path, "PRINCIPALE", "Versione", "1");
+        FAIL() << "no error";
+    } catch (const OrvantoError& error) {
+        EXPECT_TRUE(error.Message().contains(path)) << error.Message().toStdString();
+    }
+    EXPECT_EQ(install.ReadFile("not-a-folder"), QByteArray("plain file"));
+}
+
+TEST(Impostazioni, ReadsTheSettingsWithTheirDefaults) {
+    TempInstallation install;
+    install.WriteSettings("[principale]\r\ndatabase = MYDB\r\nDatabase "
+                          "server=srvdati\r\n[ORVANTO]\r\nRemote url=http://127.0.0.1/u/ \r\n");
+    const Impostazioni settings;
+    EXPECT_EQ(settings.GetDatabase(), QString("MYDB"));
+    EXPECT_EQ(settings.GetDatabaseServer(), QString("srvdati"));
+    EXPECT_EQ(settings.GetRemoteUrl(), QString("http://127.0.0.1/u/"));
+    EXPECT_EQ(settings.GetFileName(), install.ProgramFolder() + "velmora.ini");
+
+    install.WriteSettings("[PRINCIPALE]\n");
+    EXPECT_EQ(settings.GetDatabase(), QString("VELMORA")) << "every read goes to the file";
+    EXPECT_EQ(settings.GetDatabaseServer(), QString());
+    EXPECT_TRUE(settings.GetRemoteUrl().startsWith("https://"));
+    EXPECT_TRUE(settings.GetRemoteUrl().endsWith("/download/velmora/"));
+}
+
+TEST(Impostazioni, AMissingFileIsAnError) {
+    TempInstallation install;
+    try {
+        Impostazioni settings;
+        FAIL() << "no error";
+    } catch (const std::exception& error) {
+        EXPECT_STREQ(error.what(), "Costruttore classe Impostazioni: file inesistente");
+    }
+}
