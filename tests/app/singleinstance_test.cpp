@@ -1,0 +1,48 @@
+#include "core/instanceguard.h"
+#include "support/programcopy.h"
+#include "support/tempinstall.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr int StartupWait = 1500;
+
+} // namespace
+
+TEST(GuardName, DropsBackslashesAndColons) {
+    EXPECT_EQ(GuardName("C:\\Programmi\\Velmora\\", "Orvanto"),
+              QByteArray("CProgrammiVelmoraOrvanto"));
+    EXPECT_EQ(GuardName("/opt/velmora/", "Orvanto"), QByteArray("/opt/velmora/Orvanto"));
+    EXPECT_EQ(GuardName("/opt/a:b/", "Orvanto"), GuardName("/opt/ab:/", "Orvanto"));
+    EXPECT_NE(GuardName("/opt/velmora/", "Orvanto"), GuardName("/opt/velmora/", "Orvanto2"));
+}
+
+TEST(SingleInstance, RefusesASecondStartFromTheSameFolderOnly) {
+    TempInstallation install;
+    install.WriteSettings("[PRINCIPALE]\n");
+    const QString first = CopyProgramTo(install.ProgramFolder());
+    RunningProgram running(first, {}, true);
+    ASSERT_FALSE(running.WaitForExit(StartupWait)) << running.StandardError().toStdString();
+
+    RunningProgram second(first, {}, false);
+    ASSERT_TRUE(second.WaitForExit(30000));
+    EXPECT_EQ(second.ExitCode(), 1);
+    EXPECT_TRUE(second.StandardError().contains(
+        QString::fromUtf8("Non si possono aprire contemporaneamente più istanze di Orvanto")));
+
+    const QString otherFolder = install.Root() + "/Altra/";
+    QDir().mkpath(otherFolder);
+    install.WriteFile("Altra/velmora.ini", "[PRINCIPALE]\n");
+    RunningProgram elsewhere(CopyProgramTo(otherFolder), {}, true);
+    EXPECT_FALSE(elsewhere.WaitForExit(StartupWait)) << "a copy in another folder starts";
+
+    RunningProgram renamed(CopyProgramTo(install.ProgramFolder(), "Orvanto2"), {}, true);
+    EXPECT_FALSE(renamed.WaitForExit(StartupWait)) << "another name is another guard";
+    RunningProgram renamedAgain(install.ProgramFolder() + "Orvanto2", {}, false);
+    ASSERT_TRUE(renamedAgain.WaitForExit(30000));
+    EXPECT_EQ(renamedAgain.ExitCode(), 1);
+    EXPECT_TRUE(
+        renamedAgain.StandardError().contains(QString::fromUtf8("più istanze di Orvanto2")));
+}
