@@ -1,10 +1,11 @@
+#include "app/UnitOrvo.h"
 #include "catalogue/versionresource.h"
 #include "core/error.h"
 #include "core/instanceguard.h"
+#include "restore/UnitRipristina.h"
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QWidget>
 #include <cstdio>
 #include <cstring>
 
@@ -12,10 +13,10 @@ namespace {
 
 constexpr int ExitSecondInstance = 1;
 constexpr int ExitStartupFailure = 2;
+const QString Title = QStringLiteral("Orvanto");
 
 bool HasDisplay() {
-    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
 }
 
@@ -24,7 +25,7 @@ void PrintLine(FILE* stream, const QString& text) {
     std::fflush(stream);
 }
 
-// Before the application object exists: a message box when there is a display, else stderr.
+// Before the application object exists: a message box when there is a display, and stderr.
 void TellBeforeStart(const QString& text) {
     PrintLine(stderr, text);
     if (!HasDisplay())
@@ -33,13 +34,27 @@ void TellBeforeStart(const QString& text) {
     char name[] = "Orvanto";
     char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
-    QMessageBox::information(nullptr, QStringLiteral("Orvanto"), text);
+    QMessageBox::information(nullptr, Title, text);
 }
 
 int PrintFileVersion(const char* path) {
-    PrintLine(stdout,
-              ReadVersionString(QString::fromLocal8Bit(path), QStringLiteral("FileVersion")));
+    PrintLine(stdout, ReadVersionString(QString::fromLocal8Bit(path), QStringLiteral("FileVersion")));
     return 0;
+}
+
+int RunWindow(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(Title);
+    try {
+        TFormRipristina restoreDialog;
+        TFormOrvanto window(QApplication::arguments().mid(1), &restoreDialog);
+        window.show();
+        return app.exec();
+    } catch (const std::exception& error) {
+        PrintLine(stderr, ExceptionMessage(error));
+        QMessageBox::critical(nullptr, Title, ExceptionMessage(error));
+        return ExitStartupFailure;
+    }
 }
 
 } // namespace
@@ -55,18 +70,5 @@ int main(int argc, char* argv[]) {
         PrintLine(stderr, QStringLiteral("Orvanto: nessuno schermo disponibile per la finestra."));
         return ExitStartupFailure;
     }
-
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Orvanto"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Orvanto"));
-    try {
-        QWidget window;
-        window.setWindowTitle(QStringLiteral("Orvanto"));
-        window.show();
-        return app.exec();
-    } catch (const std::exception& error) {
-        PrintLine(stderr, ExceptionMessage(error));
-        QMessageBox::critical(nullptr, QStringLiteral("Orvanto"), ExceptionMessage(error));
-        return ExitStartupFailure;
-    }
+    return RunWindow(argc, argv);
 }

@@ -25,3 +25,12 @@ QString Impostazioni::GetRemoteUrl() const {
 QString Impostazioni::GetFileName() const {
     return Reader->FileName();
 }
+
+QString Impostazioni::GetCaCertificate() const {
+    return Reader->ReadString("ORVANTO", "Certificato CA", QString());
+}
+
+bool Impostazioni::GetVerifyCertificate() const {
+    const QString value = Reader->ReadString("ORVANTO", "Verifica certificato", "1").toLower();
+    return !(value == "0" || value == "no" || value == "false");
+}

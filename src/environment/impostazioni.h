@@ -23,6 +23,10 @@ public:
     QString GetDatabaseServer() const;
     QString GetRemoteUrl() const;
     QString GetFileName() const;
+    // [ORVANTO] "Certificato CA": a certificate file to trust for the update server, besides the
+    // system's; [ORVANTO] "Verifica certificato" = 0 turns the server certificate check off.
+    QString GetCaCertificate() const;
+    bool GetVerifyCertificate() const;
 
 private:
     std::unique_ptr<IniFile> Reader;

@@ -5,11 +5,17 @@
 #include "platform/knownfolders.h"
 
 #include <QFileInfo>
+#include <optional>
 
 namespace {
 
 QString& ProgramFolderOverride() {
     static QString folder;
+    return folder;
+}
+
+std::optional<QString>& FirebirdFolderOverride() {
+    static std::optional<QString> folder;
     return folder;
 }
 
@@ -66,8 +72,11 @@ QString QuoteIfSpaced(const QString& text) {
     return text.contains(' ') ? '"' + text + '"' : text;
 }
 
+void OverrideFirebirdFolder(const std::optional<QString>& folder) { FirebirdFolderOverride() = folder; }
+
 QString GetFirebirdFolder() {
-    const QString folder = FirebirdInstanceFolder();
+    const auto& override = FirebirdFolderOverride();
+    const QString folder = override ? *override : FirebirdInstanceFolder();
     return folder.isEmpty() ? QString() : AddTrailingSeparator(folder);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 // Velmora's data subfolder below the per-user and per-machine data folders.
 inline const QString VelmoraDataSubfolder = QStringLiteral("Keltra/Velmora/");
@@ -21,6 +22,8 @@ QString QuoteIfSpaced(const QString& text);
 
 // Folder of Firebird's default instance with a trailing separator; empty when none is known.
 QString GetFirebirdFolder();
+// Tests decide what the platform reports as Firebird's folder; nullopt restores the real one.
+void OverrideFirebirdFolder(const std::optional<QString>& folder);
 
 // Joins a folder and a name; throws InvalidArgumentError for a part holding a NUL.
 QString JoinPath(const QString& folder, const QString& name);

@@ -46,6 +46,7 @@ TempInstallation::TempInstallation() {
 
 TempInstallation::~TempInstallation() {
     OverrideProgramFolder(QString());
+    OverrideFirebirdFolder(std::nullopt);
 }
 
 QString TempInstallation::Root() const {

@@ -2,6 +2,6 @@
 
 #include <QFileInfo>
 
-QString RunningExecutablePath() {
-    return QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
-}
+const QString UpdaterExecutableName = QStringLiteral("Orvanto");
+
+QString RunningExecutablePath() { return QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget(); }

@@ -1,0 +1,9 @@
+#include "catalogue/catalogue.h"
+
+QString ScriptFileName(long long step) {
+    return QStringLiteral("modifiche%1.sql").arg(step, 3, 10, QLatin1Char('0'));
+}
+
+QString PackageAddress(const QString& remoteUrl, const QString& fileName) {
+    return remoteUrl + fileName + QStringLiteral(".7z");
+}

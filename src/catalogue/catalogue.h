@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+
+// The update catalogue: "update.ini" next to the packages on the server, section "VERSIONI".
+inline const QString CatalogueFileName = QStringLiteral("update.ini");
+inline const QString CatalogueSection = QStringLiteral("VERSIONI");
+
+// "modifiche" + the step with at least three digits + ".sql".
+QString ScriptFileName(long long step);
+// The package of a file on the server: base address + file name + ".7z".
+QString PackageAddress(const QString& remoteUrl, const QString& fileName);

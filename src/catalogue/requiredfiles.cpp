@@ -1,0 +1,114 @@
+#include "catalogue/requiredfiles.h"
+
+#include "catalogue/catalogue.h"
+#include "core/runstate.h"
+#include "core/userinterface.h"
+#include "environment/lowlevel.h"
+#include "pipeline/backup.h"
+#include "pipeline/httpclient.h"
+#include "platform/executable.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace {
+
+const QString MissingFileMessage = QStringLiteral("File mancante: ");
+
+} // namespace
+
+QString InstalledPath(const RequiredFile& file) {
+    return JoinPath(JoinPath(GetProgramFolder(), file.Subfolder), file.FileName);
+}
+
+void BuildRequiredFiles(RequiredFileList& files) {
+    files = {
+        {Component::Velmora, "Velmora.exe", "", true},
+        {Component::Velmora, "BlokSites.dll", "", true},
+        {Component::Velmora, "BlokTrade.dll", "", false},
+        {Component::Velmora, "FoglioStileAssoSoftware.xsl", "", false},
+        {Component::Velmora, "BlokClients.dll", "", false},
+        {Component::Velmora, "BlokCore.dll", "", false},
+        {Component::Velmora, "BlokJobs.dll", "", false},
+        {Component::Velmora, "BlokStock.dll", "", false},
+        {Component::Velmora, "BlokBroker.dll", "", false},
+        {Component::Velmora, "BlokPrint.dll", "", false},
+        {Component::Velmora, "BlokPlanner.dll", "", false},
+        {Component::Dbexpress, "dbexpida41.dll", "", false},
+        {Component::Firebird, "fbclient.dll", "", false},
+        {Component::Firebird, "firebird.conf", "", true},
+        {Component::Firebird, "firebird.msg", "", false},
+        {Component::Firebird, "gbak.exe", "", true},
+        {Component::Firebird, "gfix.exe", "", true},
+        {Component::Firebird, "icudt63l.dat", "", false},
+        {Component::Firebird, "icudt63.dll", "", false},
+        {Component::Firebird, "icuin63.dll", "", false},
+        {Component::Firebird, "icuuc63.dll", "", false},
+        {Component::Firebird, "isql.exe", "", true},
+        {Component::Firebird, "msvcp140.dll", "", false},
+        {Component::Firebird, "vcruntime140.dll", "", false},
+        {Component::Firebird, "zlib1.dll", "", false},
+        {Component::Firebird, "fbintl.conf", "intl", true},
+        {Component::Firebird, "fbintl.dll", "intl", true},
+        {Component::Firebird, "engine13.dll", "plugins", true},
+        {Component::Archiver, "7za.exe", "", false},
+        {Component::Mappe, "atlas.html", "", false},
+        {Component::Mappe, "WebView2Loader.dll", "", false},
+        {Component::Orvanto, "borlndmm.dll", "", false},
+        {Component::Orvanto, "cc32c280.dll", "", false},
+        {Component::Orvanto, "cc32c280mt.dll", "", false},
+        {Component::Orvanto, "libeay32.dll", "", false},
+        {Component::Orvanto, "midas.dll", "", false},
+        {Component::Orvanto, "openssl.exe", "", false},
+        {Component::Orvanto, "ssleay32.dll", "", false},
+        {Component::Orvanto, UpdaterExecutableName, "", false},
+    };
+}
+
+bool IsFileIncluded(const RequiredFileList& files, const QString& fileName) {
+    for (const RequiredFile& file : files) {
+        if (file.FileName == fileName)
+            return !file.OnlyWhenInstalled || FileExists(JoinPath(GetProgramFolder(), fileName));
+    }
+    return false;
+}
+
+quint32 GetComponentSize(const RequiredFileList& files, const QString& component,
+                         const QString& remoteUrl, HttpClient& http, UserInterface& ui) {
+    quint32 total = 0;
+    for (const RequiredFile& file : files) {
+        if (file.ComponentName != component || !IsFileIncluded(files, file.FileName))
+            continue;
+        try {
+            const qint64 kilobytes = http.Head(PackageAddress(remoteUrl, file.FileName)) / 1024;
+            total += static_cast<quint32>(kilobytes);
+        } catch (const std::exception&) {
+            ui.ShowMessage(MissingFileMessage + QuoteSingle(file.FileName));
+        }
+    }
+    return total;
+}
+
+bool ScanWorkFolders(const RunState& run, int flags) {
+    if (flags & 1) {
+        for (const RequiredFile& file : run.RequiredFiles) {
+            const QString unpacked = JoinPath(run.CopyFolder, file.FileName);
+            if (FileExists(unpacked))
+                QFile::remove(unpacked);
+            else if (FileExists(unpacked + ".7z"))
+                QFile::remove(unpacked + ".7z");
+        }
+        for (const QString& script : QDir(run.CopyFolder).entryList({"*.sql"}, QDir::Files))
+            QFile::remove(JoinPath(run.CopyFolder, script));
+    }
+    if (flags & 2)
+        ApplyBackupRetention(run.BackupFolder, QDate::currentDate());
+    if (flags & 4) {
+        for (const RequiredFile& file : run.RequiredFiles) {
+            const QString kept = KeptCopyPath(InstalledPath(file));
+            if (FileExists(kept))
+                QFile::remove(kept);
+        }
+    }
+    return true;
+}

@@ -1,0 +1,163 @@
+#include "catalogue/updatecheck.h"
+
+#include "catalogue/catalogue.h"
+#include "catalogue/requiredfiles.h"
+#include "catalogue/versioni.h"
+#include "catalogue/versionnumber.h"
+#include "core/error.h"
+#include "core/runstate.h"
+#include "core/services.h"
+#include "core/userinterface.h"
+#include "environment/inifile.h"
+#include "pipeline/httpclient.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace {
+
+const QString AdministratorMessage = QStringLiteral("L'aggiornamento deve esser eseguito come amministratore");
+// More pending scripts than any real schema history: a catalogue asking for them is damaged.
+constexpr long long MaxPendingScripts = 10000;
+
+// Hourglass and disabled actions for the length of the check, restored on every path.
+class BusyScope {
+public:
+    explicit BusyScope(UserInterface& ui) : Ui(ui) {
+        Ui.SetBusy(true);
+        Ui.SetActionsEnabled(false);
+    }
+    ~BusyScope() {
+        Ui.SetBusy(false);
+        Ui.SetActionsEnabled(true);
+    }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    UserInterface& Ui;
+};
+
+// A whole number: optional sign and decimal digits; anything else is a conversion error.
+long long StrictWholeNumber(const QString& text) {
+    bool ok = false;
+    const long long value = text.toLongLong(&ok);
+    const bool digitsOnly = !text.isEmpty() && !text.contains(' ');
+    if (!ok || !digitsOnly)
+        throw OrvantoError("'" + text + "' non è un valore intero valido");
+    return value;
+}
+
+struct Probed {
+    QString Schema, Driver, Application, Firebird, WebViewLoader, Archiver;
+};
+
+class Check {
+public:
+    explicit Check(const Services& services) : S(services) {}
+
+    void Run(const QString& catalogue) {
+        const Probed installed{GetSchemaVersion(&S.Connection), GetDriverVersion(),
+                               GetApplicationVersion(), GetFirebirdVersion(&S.Connection),
+                               GetWebViewLoaderVersion(), GetArchiverVersion()};
+        const IniFile reader(catalogue);
+        S.Run.Checklist.clear();
+        DropScriptEntries();
+        S.Ui.ChecklistChanged();
+        const auto available = [&reader](const QString& component) {
+            return reader.ReadString(CatalogueSection, component, QString());
+        };
+
+        const bool updaterNewer = Consider(Component::Orvanto, UpdaterVersion, available(Component::Orvanto));
+        if (updaterNewer && !S.Run.ShowAll)
+            return;
+        Consider(Component::Velmora, installed.Application, available(Component::Velmora));
+        Consider(Component::Archiver, installed.Archiver, available(Component::Archiver));
+        Consider(Component::Dbexpress, installed.Driver, available(Component::Dbexpress));
+        Consider(Component::Mappe, installed.WebViewLoader, available(Component::Mappe));
+        if (!S.Run.IsqlCommand.isEmpty()) {
+            S.Run.AvailableSchemaVersion = available(Component::Schema);
+            const bool newer = IsNewerVersion(installed.Schema, S.Run.AvailableSchemaVersion);
+            if (newer || S.Run.ShowAll) {
+                AppendScripts(StrictWholeNumber(installed.Schema), StrictWholeNumber(S.Run.AvailableSchemaVersion));
+                AddRow(Component::Schema, installed.Schema, S.Run.AvailableSchemaVersion, newer);
+            }
+        }
+        if (S.Run.Embedded())
+            Consider(Component::Firebird, installed.Firebird, available(Component::Firebird));
+    }
+
+private:
+    bool Consider(const QString& component, const QString& installed, const QString& available) {
+        const bool newer = IsNewerVersion(installed, available);
+        if (newer || S.Run.ShowAll)
+            AddRow(component, installed, available, newer);
+        return newer;
+    }
+
+    void AddRow(const QString& component, const QString& installed, const QString& available, bool newer) {
+        S.Run.Checklist.append(ChecklistRow());
+        ChecklistRow* row = &S.Run.Checklist.last();
+        SetItemText(row, -1, component);
+        SetItemText(row, 0, installed);
+        SetItemText(row, 1, available);
+        S.Ui.ChecklistChanged();
+        const quint32 size = GetComponentSize(S.Run.RequiredFiles, component, S.Run.RemoteUrl, S.Http, S.Ui);
+        row = &S.Run.Checklist.last();
+        SetItemText(row, 2, QString::number(size));
+        row->Checked = newer;
+        S.Ui.ChecklistChanged();
+    }
+
+    // Script entries belong to the checklist they were found for: a new check starts without them.
+    void DropScriptEntries() {
+        S.Run.RequiredFiles.removeIf([](const RequiredFile& file) { return file.ComponentName == Component::Schema; });
+    }
+
+    void AppendScripts(long long installed, long long available) {
+        if (available - installed > MaxPendingScripts)
+            throw OrvantoError(QStringLiteral("Il catalogo chiede %1 script di database: valore non valido")
+                                   .arg(available - installed));
+        for (long long step = installed + 1; step <= available; ++step)
+            S.Run.RequiredFiles.append({Component::Schema, ScriptFileName(step), QString(), false});
+    }
+
+    const Services& S;
+};
+
+} // namespace
+
+void ActionControllaExecute(const Services& services) {
+    RunState& run = services.Run;
+    UserInterface& ui = services.Ui;
+    const QString localCopy = run.CopyFolder + CatalogueFileName;
+    ui.SetDownloadVisible(false);
+    ui.SetUpdateVisible(false);
+    ui.ProcessEvents();
+
+    QDir().mkpath(run.CopyFolder);
+    QFile file(localCopy);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        ui.ShowMessage(AdministratorMessage);
+        return;
+    }
+    {
+        const BusyScope busy(ui);
+        services.Http.Get(run.RemoteUrl + CatalogueFileName, file);
+        if (file.size() > 0) {
+            file.close();
+            Check(services).Run(localCopy);
+        }
+    }
+    file.close();
+    file.remove();
+
+    run.UpdateButtonVisible = run.ShowAll;
+    for (const ChecklistRow& row : run.Checklist) {
+        if (row.Checked) {
+            run.UpdateButtonVisible = true;
+            break;
+        }
+    }
+    ui.ChecklistChanged();
+}

@@ -1,0 +1,14 @@
+#include "catalogue/varie.h"
+
+void SetItemText(ChecklistRow* row, int column, const QString& text) {
+    Q_ASSERT_X(row != nullptr, "varie", "li");
+    if (row == nullptr)
+        return;
+    if (column < 0) {
+        row->Caption = text;
+        return;
+    }
+    while (row->SubItems.size() <= column)
+        row->SubItems.append(QString());
+    row->SubItems[column] = text;
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "catalogue/requiredfiles.h"
+#include "catalogue/varie.h"
+
+#include <QList>
+#include <QString>
+
+// What the info card shows.
+struct InstallationInfo {
+    QString ApplicationPath;
+    QString IniPath;
+    QString Server;
+    QString FirebirdDirectory;
+    QString ArchivioPos;
+    QString ComandoIsql;
+    QString ArchivioLabel;
+    // Unchecked, partially checked (not yet analysed) or checked, as Qt::CheckState values.
+    int EmbeddedState = 1;
+};
+
+// The shared state of a run, owned by the main window (or the console front end).
+struct RunState {
+    QString CopyFolder;
+    QString BackupFolder;
+    QString RemoteUrl;
+    QString DatabasePath;
+    bool ShowAll = false;
+    bool Verbose = false;
+    QString IsqlCommand;
+    QString DatabaseAlias = QStringLiteral("VELMORA");
+    QString AvailableSchemaVersion;
+
+    InstallationInfo Info;
+    QList<ChecklistRow> Checklist;
+    bool UpdateButtonVisible = false;
+    RequiredFileList RequiredFiles;
+    int DownloadedCount = 0;
+
+    bool Embedded() const { return Info.EmbeddedState == 2; }
+};

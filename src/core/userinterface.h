@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+
+// The one narrow interface through which the core tells the person things and asks them.
+// The main window implements it with widgets, the console front end with text, tests with a
+// recording fake.
+class UserInterface {
+public:
+    virtual ~UserInterface() = default;
+
+    // A modal message with an OK button.
+    virtual void ShowMessage(const QString& text) = 0;
+    // A modal question with Yes and No, No being the default; true for Yes.
+    virtual bool AskYesNo(const QString& text) = 0;
+    // The program's default error handler: an error box titled "Orvanto".
+    virtual void ShowError(const QString& text) = 0;
+
+    virtual void AppendLog(const QString& line) = 0;
+    virtual void ClearLog() = 0;
+
+    virtual void SetDownloadCaption(const QString& caption) = 0;
+    virtual void SetDownloadVisible(bool visible) = 0;
+    virtual void SetDownloadProgress(int maximum, int position) = 0;
+    virtual void SetUpdateVisible(bool visible) = 0;
+    virtual void SetUpdateProgress(int maximum, int position) = 0;
+
+    // The hourglass over the whole application, or the default arrow.
+    virtual void SetBusy(bool busy) = 0;
+    // Lets pending window events run once.
+    virtual void ProcessEvents() = 0;
+    // Actions are disabled while a check or the pipeline runs, so that nothing starts twice.
+    virtual void SetActionsEnabled(bool enabled) = 0;
+
+    // The run state changed: the checklist rows and the update button, or the info card.
+    virtual void ChecklistChanged() = 0;
+    virtual void EnvironmentChanged() = 0;
+    virtual void ShowMainCard() = 0;
+
+    // Hands a web address to the user's browser without waiting.
+    virtual void OpenAddress(const QString& address) = 0;
+};

@@ -1,0 +1,86 @@
+#include "core/workflow.h"
+
+#include "core/error.h"
+#include "core/userinterface.h"
+#include "catalogue/updatecheck.h"
+#include "environment/analysis.h"
+#include "environment/impostazioni.h"
+#include "environment/lowlevel.h"
+#include "restore/newslink.h"
+
+bool VerboseRequested(const QStringList& arguments) {
+    for (const QString& argument : arguments) {
+        for (const char* marker : {"verbose", "/v", "-v"}) {
+            if (argument.contains(QLatin1String(marker), Qt::CaseInsensitive))
+                return true;
+        }
+    }
+    return false;
+}
+
+void RunGuarded(UserInterface& ui, const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const std::exception& error) {
+        ui.SetBusy(false);
+        ui.ShowError(ExceptionMessage(error));
+    }
+}
+
+namespace {
+
+TlsSettings TlsFrom(const Impostazioni& settings) {
+    return {settings.GetCaCertificate(), settings.GetVerifyCertificate()};
+}
+
+} // namespace
+
+Workflow::Workflow(UserInterface& ui, const QStringList& arguments)
+    : Workflow(ui, arguments, Impostazioni()) {}
+
+Workflow::Workflow(UserInterface& ui, const QStringList& arguments, const Impostazioni& settings)
+    : Interface(ui), IdHTTP(ui, TlsFrom(settings)), Steps{Run, ui, IdHTTP, SQLConnectionMain} {
+    Run.Verbose = VerboseRequested(arguments);
+    Run.Info.IniPath = settings.GetFileName();
+    Run.DatabaseAlias = settings.GetDatabase();
+    Run.Info.ArchivioLabel = "Percorso archivio dati (database " + Run.DatabaseAlias + ")";
+    Run.RemoteUrl = settings.GetRemoteUrl();
+    Run.CopyFolder = AddTrailingSeparator(JoinPath(GetProgramFolder(), "Orvo/Copiare"));
+    Run.BackupFolder = AddTrailingSeparator(JoinPath(GetProgramFolder(), "Orvo/Backup"));
+    Run.Info.Server = settings.GetDatabaseServer();
+    SQLConnectionMain.SetDatabase(BuildDatabaseParameter(Run.Info.Server, Run.DatabaseAlias));
+    BuildRequiredFiles(Run.RequiredFiles);
+}
+
+void Workflow::WriteLog(const QString& line) {
+    if (Run.Verbose)
+        Interface.ShowMessage(line);
+    Interface.AppendLog(line);
+}
+
+void Workflow::ResetAndCheck() {
+    Interface.ShowMainCard();
+    Run.Checklist.clear();
+    Run.UpdateButtonVisible = false;
+    Interface.ChecklistChanged();
+    Interface.SetDownloadVisible(false);
+    Interface.SetUpdateVisible(false);
+    Run.Info.EmbeddedState = 0;
+    Interface.EnvironmentChanged();
+    Interface.ClearLog();
+    AnalyseEnvironment(Run, SQLConnectionMain, [this](const QString& line) { WriteLog(line); });
+    Interface.EnvironmentChanged();
+    ScanWorkFolders(Run, 5);
+    ActionControllaExecute();
+}
+
+void Workflow::ActionControllaExecute() { ::ActionControllaExecute(Steps); }
+
+void Workflow::ActionMostraTuttoExecute() {
+    Run.ShowAll = true;
+    ActionControllaExecute();
+}
+
+void Workflow::RestoreFromBackup(const QString&) {}
+
+void Workflow::ActionNovitaExecute() { OpenDocument(Interface, MakeNewsLink(QString())); }

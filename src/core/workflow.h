@@ -1,0 +1,48 @@
+#pragma once
+
+#include "core/runstate.h"
+#include "core/services.h"
+#include "environment/databaseconnection.h"
+#include "pipeline/httpclient.h"
+
+#include <QStringList>
+#include <functional>
+
+class UserInterface;
+
+// True when an argument holds "verbose", "/v" or "-v" anywhere, without regard to case.
+bool VerboseRequested(const QStringList& arguments);
+
+// Runs an action and shows any error that escapes it through the default error handler, so that
+// no exception leaves an event handler.
+void RunGuarded(UserInterface& ui, const std::function<void()>& action);
+
+// The controller of a run: the state the main window owns and the operations its actions start.
+// The window and the console front end drive the same object.
+class Workflow {
+public:
+    // Reads the verbose switch and the settings; throws when the settings file is missing.
+    Workflow(UserInterface& ui, const QStringList& arguments);
+
+    RunState& State() { return Run; }
+    UserInterface& Ui() { return Interface; }
+    FirebirdConnection& Connection() { return SQLConnectionMain; }
+
+    void WriteLog(const QString& line);
+    // The show-time sequence.
+    void ResetAndCheck();
+    void ActionControllaExecute();
+    void ActionMostraTuttoExecute();
+    void ActionNovitaExecute();
+    // Puts the installation back from a backup archive the user chose.
+    void RestoreFromBackup(const QString& archivePath);
+
+private:
+    Workflow(UserInterface& ui, const QStringList& arguments, const class Impostazioni& settings);
+
+    UserInterface& Interface;
+    RunState Run;
+    FirebirdConnection SQLConnectionMain;
+    HttpClient IdHTTP;
+    Services Steps;
+};

@@ -1,0 +1,253 @@
+#include "environment/databaseconnection.h"
+
+#include "core/error.h"
+#include "environment/aliasfile.h"
+#include "environment/lowlevel.h"
+
+#include <QFile>
+#include <QtGlobal>
+#include <cstring>
+#include <firebird/Interface.h>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using Firebird::IStatus;
+
+// Character set of the connection; texts go to and come from the client library as Latin-1.
+const char* const ConnectionCharacterSet = "ISO8859_1";
+const unsigned SqlDialect = SQL_DIALECT_V6;
+// Room for any value that is neither text nor BLOB, converted to text by the engine.
+const unsigned ConvertedTextLength = 128;
+// Read committed, newest committed version of a record, wait on locks.
+const unsigned char TransactionParameters[] = {isc_tpb_version3, isc_tpb_read_committed,
+                                               isc_tpb_rec_version, isc_tpb_wait};
+
+Firebird::IMaster* Master() {
+    return Firebird::fb_get_master_interface();
+}
+
+// A status object of the client library, disposed with this wrapper.
+template <typename Wrapper> class OwnedStatus : public Wrapper {
+public:
+    OwnedStatus() : Wrapper(Master()->getStatus()) {}
+    OwnedStatus(const OwnedStatus&) = delete;
+    OwnedStatus& operator=(const OwnedStatus&) = delete;
+    ~OwnedStatus() { this->dispose(); }
+};
+// Turns every error of a call into a Firebird::FbException.
+using ThrowingStatus = OwnedStatus<Firebird::ThrowStatusWrapper>;
+
+// An interface of the client library, released when it goes out of scope. Releasing an open
+// result set, statement or transaction closes it (a transaction is rolled back).
+template <typename Interface> class Handle {
+public:
+    explicit Handle(Interface* object) : Object(object) {}
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    ~Handle() {
+        if (Object)
+            Object->release();
+    }
+
+    Interface* operator->() const { return Object; }
+    Interface* Get() const { return Object; }
+    // The object's closing call (close, free, commit, detach) has succeeded and released it.
+    void Closed() { Object = nullptr; }
+
+private:
+    Interface* Object;
+};
+
+struct DisposeBuilder {
+    void operator()(Firebird::IXpbBuilder* builder) const { builder->dispose(); }
+};
+
+// Firebird's own message for a failed call.
+QString ErrorText(const IStatus* status) {
+    char buffer[4096];
+    Master()->getUtilInterface()->formatStatus(buffer, sizeof buffer, const_cast<IStatus*>(status));
+    return QString::fromLocal8Bit(buffer).trimmed();
+}
+
+// The name handed to the client library. A bare alias is looked up in the program folder's alias
+// file first (a relative value is taken relative to the program folder), as the embedded engine
+// of a Windows installation does; it goes unchanged to the client library when that finds
+// nothing.
+QString AttachName(const QString& database) {
+    if (database.isEmpty() || database.contains(':') || database.contains('/'))
+        return database;
+    const QString folder = GetProgramFolder();
+    const QString path = ResolveAliasPath(folder, database, [](const QString&) {});
+    return path.isEmpty() ? database : JoinPath(folder, path);
+}
+
+// Client settings of the attachment: a name without ":" is opened by the embedded engine only,
+// never through a local server; encryption is not asked for (a server that requires it still
+// gets it), compression is off.
+QByteArray ConnectionConfig(const QString& name) {
+    const QByteArray providers = name.contains(':') ? "Remote" : "Engine12";
+    return "Providers=" + providers + "\nWireCrypt=Enabled\nWireCompression=false";
+}
+
+Firebird::IAttachment* Attach(const QString& database) {
+    ThrowingStatus status;
+    const QString name = AttachName(database);
+    const std::unique_ptr<Firebird::IXpbBuilder, DisposeBuilder> dpb(
+        Master()->getUtilInterface()->getXpbBuilder(&status, Firebird::IXpbBuilder::DPB, nullptr,
+                                                    0));
+    dpb->insertString(&status, isc_dpb_user_name, DatabaseUser.toLatin1().constData());
+    dpb->insertString(&status, isc_dpb_password, DatabasePassword.toLatin1().constData());
+    dpb->insertString(&status, isc_dpb_lc_ctype, ConnectionCharacterSet);
+    dpb->insertInt(&status, isc_dpb_sql_dialect, SqlDialect);
+    dpb->insertString(&status, isc_dpb_config, ConnectionConfig(name).constData());
+    const Handle<Firebird::IProvider> provider(Master()->getDispatcher());
+    return provider->attachDatabase(&status, QFile::encodeName(name).constData(),
+                                    dpb->getBufferLength(&status), dpb->getBuffer(&status));
+}
+
+unsigned ColumnIndex(ThrowingStatus& status, Firebird::IMessageMetadata* metadata,
+                     const QString& column, const QString& statement) {
+    const unsigned count = metadata->getCount(&status);
+    for (unsigned index = 0; index < count; ++index) {
+        if (column.compare(QString::fromLatin1(metadata->getAlias(&status, index)),
+                           Qt::CaseInsensitive) == 0)
+            return index;
+    }
+    throw OrvantoError("Campo " + column + " non presente nel risultato di: " + statement);
+}
+
+bool IsBlob(unsigned type) {
+    return type == SQL_BLOB;
+}
+
+// The row format to fetch: the statement's own, with the wanted column turned into text by the
+// engine unless it is text or a BLOB already.
+Firebird::IMessageMetadata* RowFormat(ThrowingStatus& status, Firebird::IMessageMetadata* columns,
+                                      unsigned index) {
+    const unsigned type = columns->getType(&status, index);
+    const Handle<Firebird::IMetadataBuilder> builder(columns->getBuilder(&status));
+    if (type != SQL_TEXT && type != SQL_VARYING && !IsBlob(type)) {
+        builder->setType(&status, index, SQL_VARYING | 1);
+        builder->setLength(&status, index, ConvertedTextLength);
+    }
+    return builder->getMetadata(&status);
+}
+
+QString ReadBlob(ThrowingStatus& status, Firebird::IAttachment* attachment,
+                 Firebird::ITransaction* transaction, const unsigned char* field) {
+    ISC_QUAD id;
+    std::memcpy(&id, field, sizeof id);
+    Handle<Firebird::IBlob> blob(attachment->openBlob(&status, transaction, &id, 0, nullptr));
+    QByteArray bytes;
+    char segment[8192];
+    unsigned length = 0;
+    for (;;) {
+        const int result = blob->getSegment(&status, sizeof segment, segment, &length);
+        if (result != IStatus::RESULT_OK && result != IStatus::RESULT_SEGMENT)
+            break;
+        bytes.append(segment, length);
+    }
+    blob->close(&status);
+    blob.Closed();
+    return QString::fromLatin1(bytes);
+}
+
+// The column of a fetched row as text; NULL gives empty text, fixed-length text loses its
+// trailing blanks.
+QString ReadColumn(ThrowingStatus& status, Firebird::IAttachment* attachment,
+                   Firebird::ITransaction* transaction, Firebird::IMessageMetadata* format,
+                   unsigned index, const std::vector<unsigned char>& row) {
+    ISC_SHORT isNull = 0;
+    std::memcpy(&isNull, row.data() + format->getNullOffset(&status, index), sizeof isNull);
+    if (isNull)
+        return {};
+    const unsigned char* field = row.data() + format->getOffset(&status, index);
+    const unsigned type = format->getType(&status, index);
+    if (IsBlob(type))
+        return ReadBlob(status, attachment, transaction, field);
+    if (type == SQL_TEXT) {
+        QString text = QString::fromLatin1(reinterpret_cast<const char*>(field),
+                                           format->getLength(&status, index));
+        while (text.endsWith(' '))
+            text.chop(1);
+        return text;
+    }
+    ISC_USHORT length = 0;
+    std::memcpy(&length, field, sizeof length);
+    return QString::fromLatin1(reinterpret_cast<const char*>(field + sizeof length), length);
+}
+
+} // namespace
+
+QString BuildDatabaseParameter(const QString& server, const QString& alias) {
+    if (!server.isEmpty())
+        return server + ":" + alias;
+    const QString folder = GetProgramFolder();
+    if (FileExists(JoinPath(folder, DatabasesConfName)) ||
+        FileExists(JoinPath(folder, AliasesConfName)))
+        return alias;
+    return JoinPath(folder, MainDatabaseFileName);
+}
+
+FirebirdConnection::~FirebirdConnection() {
+    Close();
+}
+
+void FirebirdConnection::SetDatabase(const QString& database) {
+    if (database == DatabaseParameter)
+        return;
+    Close();
+    DatabaseParameter = database;
+}
+
+void FirebirdConnection::Close() {
+    if (!Attachment)
+        return;
+    OwnedStatus<Firebird::CheckStatusWrapper> status;
+    Attachment->detach(&status);
+    if (status.getState() & IStatus::STATE_ERRORS)
+        Attachment->release();
+    Attachment = nullptr;
+}
+
+std::optional<QString> FirebirdConnection::QueryText(const QString& statement,
+                                                     const QString& column) {
+    try {
+        if (!Attachment)
+            Attachment = Attach(DatabaseParameter);
+        ThrowingStatus status;
+        Handle<Firebird::ITransaction> transaction(Attachment->startTransaction(
+            &status, sizeof TransactionParameters, TransactionParameters));
+        const QByteArray text = statement.toLatin1();
+        Handle<Firebird::IStatement> query(
+            Attachment->prepare(&status, transaction.Get(), text.size(), text.constData(),
+                                SqlDialect, Firebird::IStatement::PREPARE_PREFETCH_METADATA));
+        const Handle<Firebird::IMessageMetadata> columns(query->getOutputMetadata(&status));
+        const unsigned index = ColumnIndex(status, columns.Get(), column, statement);
+        const Handle<Firebird::IMessageMetadata> format(RowFormat(status, columns.Get(), index));
+        Handle<Firebird::IResultSet> rows(
+            query->openCursor(&status, transaction.Get(), nullptr, nullptr, format.Get(), 0));
+        std::vector<unsigned char> row(format->getMessageLength(&status));
+        std::optional<QString> value;
+        if (rows->fetchNext(&status, row.data()) == IStatus::RESULT_OK)
+            value = ReadColumn(status, Attachment, transaction.Get(), format.Get(), index, row);
+        rows->close(&status);
+        rows.Closed();
+        query->free(&status);
+        query.Closed();
+        transaction->commit(&status);
+        transaction.Closed();
+        return value;
+    } catch (const Firebird::FbException& error) {
+        throw OrvantoError(ErrorText(error.getStatus()));
+    }
+}
+
+bool IsEmbeddedConnection(const FirebirdConnection* conn) {
+    Q_ASSERT_X(conn, "lowlevel", "conn");
+    if (!conn)
+        return false;
+    return !conn->Database().contains(':');
+}

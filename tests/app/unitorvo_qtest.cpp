@@ -1,0 +1,202 @@
+#include "app/UnitOrvo.h"
+#include "core/workflow.h"
+#include "restore/UnitRipristina.h"
+#include "support/modalanswer.h"
+#include "support/nginxserver.h"
+#include "support/programcopy.h"
+#include "support/tempinstall.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QStackedWidget>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QtTest>
+
+class UnitOrvoTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // An update server whose catalogue is empty: the check leaves the checklist as it is.
+    void init() {
+        Install = std::make_unique<TempInstallation>();
+        Install->WriteFile("site/update.ini", "");
+        Server = std::make_unique<NginxServer>(Install->Root() + "/site");
+        Install->WriteSettings("[PRINCIPALE]\r\nDatabase=ARCHIVIO\r\n[ORVANTO]\r\nRemote url=" +
+                               Server->BaseUrl().toUtf8() + "\r\n");
+    }
+
+    void cleanup() {
+        Server.reset();
+        Install.reset();
+    }
+
+    void windowLayout() {
+        TFormRipristina dialog;
+        TFormOrvanto window({}, &dialog);
+        QCOMPARE(window.windowTitle(), QString("Orvanto"));
+        QCOMPARE(window.size(), QSize(610, 373));
+        QCOMPARE(window.minimumSize(), window.maximumSize());
+        QCOMPARE(window.font().pixelSize(), 16);
+
+        auto* list = window.findChild<QTableWidget*>("ListViewVersioni");
+        QVERIFY(list->showGrid());
+        const QStringList captions = {"Componente", "Installato", "Disponibile", "Dimensione (KB)"};
+        const int widths[] = {300, 100, 100, 130};
+        for (int column = 0; column < 4; ++column) {
+            QCOMPARE(list->horizontalHeaderItem(column)->text(), captions[column]);
+            QCOMPARE(list->columnWidth(column), widths[column]);
+            const Qt::Alignment expected = column == 0 ? Qt::AlignLeft : Qt::AlignRight;
+            QVERIFY(Qt::Alignment(list->horizontalHeaderItem(column)->textAlignment()) & expected);
+        }
+        QCOMPARE(window.findChild<QGroupBox*>("GroupBoxDownload")->title(), QString("Download"));
+        QCOMPARE(window.findChild<QGroupBox*>("GroupBoxAggiornamento")->title(), QString("Aggiornamento"));
+        QCOMPARE(window.findChild<QGroupBox*>("GroupBoxDownload")->height(), 48);
+
+        struct ActionFact {
+            const char* name;
+            QString caption;
+            QString hint;
+            bool icon;
+        };
+        const ActionFact actions[] = {
+            {"ActionControlla", "&Controlla", "Verifica se sono disponibili nuovi aggiornamenti", true},
+            {"ActionAggiorna", "&Aggiorna", "Scarica ed installa eventuali aggiornamenti di Velmora", true},
+            {"ActionRipristina", "&Ripristina",
+             "Ripristina la situazione del programma prima dell'ultimo aggiornamento effettuato.", true},
+            {"ActionNovita", QString::fromUtf8("Novità"),
+             QString::fromUtf8("Mostra tutte le novità introdotte nell'ultima versione (e non solo) del programma"), true},
+            {"ActionMostraTutto", "&Mostra tutto", "", false},
+            {"ActionImpostazioni", QString::fromUtf8("\u2699"),
+             "Mostra impostazioni e dettagli relativi all'ambiente da aggiornare", false},
+            {"ActionBackToMain", QString::fromUtf8("\U0001F814 Indietro"), "Ritorna alla visualizzazione principale", false},
+        };
+        for (const ActionFact& fact : actions) {
+            auto* action = window.findChild<QAction*>(fact.name);
+            QVERIFY2(action != nullptr, fact.name);
+            QCOMPARE(action->text(), fact.caption);
+            QCOMPARE(action->statusTip(), fact.hint);
+            QCOMPARE(!action->icon().isNull(), fact.icon);
+        }
+        QStringList popup;
+        for (QAction* entry : window.findChild<QMenu*>("PopupMenu")->actions())
+            popup.append(entry->isSeparator() ? "-" : entry->objectName());
+        QCOMPARE(popup, QStringList({"ActionControlla", "ActionAggiorna", "-", "ActionMostraTutto"}));
+        auto* split = window.findChild<QToolButton*>("ButtonAggiorna");
+        QCOMPARE(split->popupMode(), QToolButton::MenuButtonPopup);
+        QCOMPARE(split->menu()->actions().value(0)->objectName(), QString("ActionRipristina"));
+        QCOMPARE(split->width(), 120);
+        QCOMPARE(window.findChild<QToolButton*>("BitBtnControlla")->width(), 100);
+        QCOMPARE(window.findChild<QToolButton*>("ButtonNovita")->width(), 75);
+        QCOMPARE(window.findChild<QToolButton*>("ButtonImpostazioni")->width(), 30);
+    }
+
+    void infoCardFromSettings() {
+        struct Case {
+            QByteArray settings;
+            bool serverVisible;
+            QString label;
+        };
+        const Case cases[] = {
+            {"[PRINCIPALE]\nDatabase=ARCHIVIO\n", false, "Percorso archivio dati (database ARCHIVIO)"},
+            {"[PRINCIPALE]\nDatabase server=srvdati\n", true, "Percorso archivio dati (database VELMORA)"},
+        };
+        for (const Case& c : cases) {
+            Install->WriteSettings(c.settings + "[ORVANTO]\nRemote url=" + Server->BaseUrl().toUtf8() + "\n");
+            TFormRipristina dialog;
+            TFormOrvanto window({}, &dialog);
+            QCOMPARE(!window.findChild<QLineEdit*>("EditServer")->isHidden(), c.serverVisible);
+            QCOMPARE(!window.findChild<QLabel*>("LabelServer")->isHidden(), c.serverVisible);
+            if (c.serverVisible)
+                QCOMPARE(window.findChild<QLineEdit*>("EditServer")->text(), QString("srvdati"));
+            QCOMPARE(window.findChild<QLabel*>("LabelArchivioPos")->text(), c.label);
+            auto* url = window.findChild<QCheckBox*>("CheckBoxRemoteUrl");
+            QCOMPARE(url->text(), Server->BaseUrl());
+            QVERIFY(url->isChecked());
+            QVERIFY(!url->isEnabled());
+            QCOMPARE(window.findChild<QLineEdit*>("EditIniPath")->text(), Install->ProgramFolder() + "velmora.ini");
+            QCOMPARE(window.findChild<QCheckBox*>("CheckBoxEmbedded")->checkState(), Qt::PartiallyChecked);
+        }
+    }
+
+    void verboseSwitch() {
+        struct Case {
+            QStringList arguments;
+            bool verbose;
+        };
+        const Case cases[] = {
+            {{}, false},
+            {{"-V"}, true},
+            {{"/v"}, true},
+            {{"--verbose"}, true},
+            {{"xverbosex"}, true},
+            {{"/verbose:1"}, true},
+            {{"-vx"}, true},
+            {{"first", "/V"}, true},
+            {{"--check", "--show-all"}, false},
+            {{"v", "verb", "/x", "--fileversion"}, false},
+        };
+        for (const Case& c : cases)
+            QCOMPARE(VerboseRequested(c.arguments), c.verbose);
+    }
+
+    void verboseShowsEachLineBeforeLogging() {
+        TFormRipristina dialog;
+        TFormOrvanto window({"-V"}, &dialog);
+        ModalAnswer answer(QMessageBox::Ok);
+        window.Run().WriteLog("Inizio analisi ambiente");
+        QVERIFY(answer.Answered());
+        QCOMPARE(answer.Text(), QString("Inizio analisi ambiente"));
+        QCOMPARE(window.findChild<QPlainTextEdit*>("MemoLog")->toPlainText(), QString("Inizio analisi ambiente"));
+    }
+
+    void cardSwitchesAndReset() {
+        TFormRipristina dialog;
+        TFormOrvanto window({}, &dialog);
+        auto* cards = window.findChild<QStackedWidget*>("CardPanelMain");
+        QCOMPARE(cards->currentWidget()->objectName(), QString("CardMain"));
+        window.findChild<QAction*>("ActionImpostazioni")->trigger();
+        QCOMPARE(cards->currentWidget()->objectName(), QString("CardInfo"));
+        window.findChild<QAction*>("ActionBackToMain")->trigger();
+        QCOMPARE(cards->currentWidget()->objectName(), QString("CardMain"));
+
+        window.findChild<QAction*>("ActionImpostazioni")->trigger();
+        window.ResetAndCheck();
+        QCOMPARE(cards->currentWidget()->objectName(), QString("CardMain"));
+        QVERIFY(window.findChild<QToolButton*>("ButtonAggiorna")->isHidden());
+        QVERIFY(window.findChild<QGroupBox*>("GroupBoxDownload")->isHidden());
+        QVERIFY(window.findChild<QGroupBox*>("GroupBoxAggiornamento")->isHidden());
+        QCOMPARE(window.findChild<QTableWidget*>("ListViewVersioni")->rowCount(), 0);
+        // No server and no alias file: the program folder's "maindb.fdb", a path without ":".
+        QCOMPARE(window.findChild<QCheckBox*>("CheckBoxEmbedded")->checkState(), Qt::Checked);
+        QVERIFY(window.findChild<QPlainTextEdit*>("MemoLog")->toPlainText().startsWith("Inizio analisi ambiente"));
+    }
+
+    void showAllStaysOn() {
+        TFormRipristina dialog;
+        TFormOrvanto window({}, &dialog);
+        QVERIFY(!window.Run().State().ShowAll);
+        window.findChild<QAction*>("ActionMostraTutto")->trigger();
+        QVERIFY(window.Run().State().ShowAll);
+        window.findChild<QAction*>("ActionControlla")->trigger();
+        QVERIFY(window.Run().State().ShowAll);
+    }
+
+    void missingSettingsFailsTheStart() {
+        QFile::remove(Install->ProgramFolder() + "velmora.ini");
+        QVERIFY_THROWS_EXCEPTION(std::exception, TFormOrvanto({}, nullptr));
+    }
+
+private:
+    std::unique_ptr<TempInstallation> Install;
+    std::unique_ptr<NginxServer> Server;
+};
+
+QTEST_MAIN(UnitOrvoTest)
+#include "unitorvo_qtest.moc"

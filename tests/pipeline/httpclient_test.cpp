@@ -1,0 +1,121 @@
+#include "core/error.h"
+#include "pipeline/httpclient.h"
+#include "support/nginxserver.h"
+#include "support/recordinginterface.h"
+#include "support/tempinstall.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+const char* const EchoConfig =
+    "    location = /echo { return 200 \"$http_accept|$http_user_agent|$http_cookie\"; }\n"
+    "    location = /connection { return 200 \"$connection\"; }\n"
+    "    location = /cookie { add_header Set-Cookie \"session=abc; Path=/\"; return 200 \"set\"; }\n"
+    "    location /nolength/ { ssi on; ssi_types *; }\n"
+    "    location /slow/ { limit_rate 64k; }\n";
+
+class HttpClientTest : public ::testing::Test {
+protected:
+    HttpClientTest() {
+        Site = Install.Root() + "/site";
+        QDir().mkpath(Site + "/nolength");
+        QDir().mkpath(Site + "/slow");
+        Install.WriteFile("site/update.ini", QByteArray(1000, 'x'));
+        Install.WriteFile("site/nolength/a.txt", "some text");
+        Install.WriteFile("site/slow/big.bin", QByteArray(96 * 1024, 'b'));
+    }
+
+    QByteArray Fetch(HttpClient& client, const QString& address) {
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        client.Get(address, buffer);
+        return buffer.data();
+    }
+
+    TempInstallation Install;
+    QString Site;
+    RecordingInterface Ui;
+};
+
+} // namespace
+
+TEST_F(HttpClientTest, GetsABodyAndDrivesTheDownloadBar) {
+    NginxServer server(Site, {false, false, EchoConfig});
+    HttpClient client(Ui, {});
+    EXPECT_EQ(Fetch(client, server.BaseUrl() + "update.ini"), QByteArray(1000, 'x'));
+    EXPECT_EQ(Ui.DownloadMaximum, 1000);
+    EXPECT_EQ(Ui.DownloadPosition, 1000);
+
+    EXPECT_EQ(Fetch(client, server.BaseUrl() + "nolength/a.txt"), QByteArray("some text"));
+    EXPECT_EQ(Ui.DownloadMaximum, 0) << "no announced length";
+    EXPECT_EQ(Ui.DownloadPosition, 0);
+
+    EXPECT_EQ(Fetch(client, server.BaseUrl() + "redirect/update.ini"), QByteArray(1000, 'x'));
+}
+
+TEST_F(HttpClientTest, SendsTheFixedHeadersKeepsTheConnectionAndNoCookies) {
+    NginxServer server(Site, {false, false, EchoConfig});
+    HttpClient client(Ui, {});
+    EXPECT_EQ(Fetch(client, server.BaseUrl() + "cookie"), QByteArray("set"));
+    EXPECT_EQ(Fetch(client, server.BaseUrl() + "echo"), QByteArray("text/html, */*|Mozilla/3.0 (compatible; Indy Library)|"));
+    const QByteArray first = Fetch(client, server.BaseUrl() + "connection");
+    EXPECT_EQ(client.Head(server.BaseUrl() + "update.ini"), 1000);
+    EXPECT_EQ(Fetch(client, server.BaseUrl() + "connection"), first) << "the connection is reused";
+}
+
+TEST_F(HttpClientTest, HeadGivesTheAnnouncedLength) {
+    NginxServer server(Site, {false, false, EchoConfig});
+    HttpClient client(Ui, {});
+    EXPECT_EQ(client.Head(server.BaseUrl() + "update.ini"), 1000);
+    EXPECT_EQ(client.Head(server.BaseUrl() + "nolength/a.txt"), -1);
+    EXPECT_EQ(client.Head(server.BaseUrl() + "redirect/update.ini"), 1000);
+}
+
+TEST_F(HttpClientTest, FailuresRaiseErrorsNamingTheAddress) {
+    NginxServer server(Site, {false, false, EchoConfig});
+    HttpClient client(Ui, {});
+    const QString missing = server.BaseUrl() + "missing.7z";
+    for (const bool head : {false, true}) {
+        try {
+            if (head)
+                client.Head(missing);
+            else
+                Fetch(client, missing);
+            FAIL() << "no error for a 404";
+        } catch (const OrvantoError& error) {
+            EXPECT_TRUE(error.Message().contains(missing)) << error.Message().toStdString();
+            EXPECT_TRUE(error.Message().contains("404")) << error.Message().toStdString();
+        }
+    }
+    EXPECT_THROW(Fetch(client, "http://127.0.0.1:1/update.ini"), OrvantoError) << "nothing listens";
+    EXPECT_EQ(Fetch(client, server.BaseUrl() + "update.ini").size(), 1000) << "usable after failures";
+}
+
+TEST_F(HttpClientTest, LetsEventsRunWhileATransferWaits) {
+    NginxServer server(Site, {false, false, EchoConfig});
+    HttpClient client(Ui, {});
+    EXPECT_EQ(Fetch(client, server.BaseUrl() + "slow/big.bin").size(), 96 * 1024);
+    EXPECT_GE(Ui.EventPasses, 2);
+}
+
+TEST_F(HttpClientTest, VerifiesCertificatesUnlessTheSettingsSayOtherwise) {
+    NginxServer server(Site, {true, false, ""});
+    const QString address = server.BaseUrl() + "update.ini";
+    HttpClient client(Ui, {});
+    EXPECT_THROW(Fetch(client, address), OrvantoError) << "self-signed certificate refused by default";
+
+    client.SetTlsSettings({server.CertificateFile(), true});
+    EXPECT_EQ(Fetch(client, address).size(), 1000);
+
+    client.SetTlsSettings({"", false});
+    EXPECT_EQ(Fetch(client, address).size(), 1000);
+}
+
+TEST_F(HttpClientTest, ReachesATls13OnlyServer) {
+    NginxServer server(Site, {true, true, ""});
+    HttpClient client(Ui, {server.CertificateFile(), true});
+    EXPECT_EQ(Fetch(client, server.BaseUrl() + "update.ini").size(), 1000);
+}

@@ -1,0 +1,178 @@
+#include "support/firebirdfixture.h"
+
+#include "core/error.h"
+#include "environment/databaseconnection.h"
+#include "environment/lowlevel.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QTemporaryFile>
+#include <arpa/inet.h>
+#include <ibase.h>
+#include <netinet/in.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const QString ServerProgram = QStringLiteral("/usr/sbin/firebird");
+// Guards against a hanging tool or server; a healthy one takes a fraction of this.
+const int IsqlTimeoutMs = 120000;
+const int ServerStartTimeoutMs = 30000;
+const int ServerStopTimeoutMs = 15000;
+const int PollIntervalMs = 50;
+
+std::runtime_error Failure(const QString& message) {
+    return std::runtime_error(message.toStdString());
+}
+
+bool LoopbackPortAccepts(quint16 port) {
+    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socket < 0)
+        return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool accepted =
+        ::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(socket);
+    return accepted;
+}
+
+// Starts the embedded engine of this process with a lock folder of its own: any attachment through
+// the embedded engine fixes the folder, even one to a missing file.
+class EmbeddedEngine {
+public:
+    EmbeddedEngine() {
+        if (!LockFolder.isValid())
+            throw Failure("cannot create a lock folder for the embedded Firebird engine");
+        qputenv("FIREBIRD_LOCK", QFile::encodeName(LockFolder.path()));
+        FirebirdConnection connection;
+        connection.SetDatabase(LockFolder.filePath("none.fdb"));
+        try {
+            connection.QueryText("select 1 as X from rdb$database", "X");
+        } catch (const OrvantoError&) {
+        }
+    }
+    EmbeddedEngine(const EmbeddedEngine&) = delete;
+    EmbeddedEngine& operator=(const EmbeddedEngine&) = delete;
+    // The engine stops before its lock folder goes.
+    ~EmbeddedEngine() { fb_shutdown(0, fb_shutrsn_exit_called); }
+
+    QString Folder() const { return LockFolder.path(); }
+
+private:
+    QTemporaryDir LockFolder;
+};
+
+const EmbeddedEngine& Engine() {
+    static const EmbeddedEngine engine;
+    return engine;
+}
+
+// Before any test can attach a database.
+const bool EngineStarted = (Engine(), true);
+
+} // namespace
+
+QString EmbeddedLockFolder() {
+    return Engine().Folder();
+}
+
+QString RunIsql(const QString& database, const QString& script) {
+    QTemporaryFile scriptFile(QDir::tempPath() + "/orvanto-isql-XXXXXX.sql");
+    const QByteArray bytes = script.toUtf8();
+    if (!scriptFile.open() || scriptFile.write(bytes) != bytes.size() || !scriptFile.flush())
+        throw Failure("cannot write the isql script " + scriptFile.fileName());
+    QStringList arguments = {"-q",        "-b",
+                             "-ch",       "UTF8",
+                             "-user",     DatabaseUser,
+                             "-password", DatabasePassword,
+                             "-i",        scriptFile.fileName()};
+    if (!database.isEmpty())
+        arguments << database;
+    QProcess isql;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("FIREBIRD_LOCK", EmbeddedLockFolder());
+    isql.setProcessEnvironment(environment);
+    isql.start(IsqlProgram, arguments);
+    const bool finished = isql.waitForFinished(IsqlTimeoutMs);
+    if (!finished) {
+        isql.kill();
+        isql.waitForFinished();
+    }
+    const QString output = QString::fromUtf8(isql.readAllStandardOutput());
+    const QString errors = QString::fromUtf8(isql.readAllStandardError());
+    if (!finished || isql.exitStatus() != QProcess::NormalExit || isql.exitCode() != 0 ||
+        !errors.isEmpty())
+        throw Failure("isql on '" + database + "' failed (exit code " +
+                      QString::number(isql.exitCode()) + "): " + errors + output);
+    return output;
+}
+
+QString CreateDatabase(const QString& database, const std::optional<QString>& description) {
+    QString script = "CREATE DATABASE " + QuoteSingle(database) + " USER " +
+                     QuoteSingle(DatabaseUser) + " PASSWORD " + QuoteSingle(DatabasePassword) +
+                     " DEFAULT CHARACTER SET ISO8859_1;\n";
+    if (description)
+        script += "COMMENT ON DATABASE IS " + QuoteSingle(*description) + ";\n";
+    script += "COMMIT;\n";
+    RunIsql(QString(), script);
+    return database;
+}
+
+QString QueryValue(const QString& database, const QString& select) {
+    return RunIsql(database, "SET HEADING OFF;\n" + select + ";\n").trimmed();
+}
+
+FirebirdServer::FirebirdServer() {
+    if (!Folder.isValid())
+        throw Failure("cannot create a temporary folder for the Firebird server");
+    if (LoopbackPortAccepts(Port))
+        throw Failure("127.0.0.1:" + QString::number(Port) +
+                      " is taken: another Firebird server is running");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("FIREBIRD_LOCK", Folder.filePath("lock"));
+    Process.setProcessEnvironment(environment);
+    Process.setProcessChannelMode(QProcess::MergedChannels);
+    Process.setStandardOutputFile(Folder.filePath("server.log"));
+    Process.start(ServerProgram, {});
+    if (!Process.waitForStarted())
+        throw Failure("cannot start " + ServerProgram + ": " + Process.errorString());
+    const QDeadlineTimer deadline(ServerStartTimeoutMs);
+    while (!LoopbackPortAccepts(Port)) {
+        if (Process.waitForFinished(PollIntervalMs) || deadline.hasExpired()) {
+            Stop();
+            QFile log(Folder.filePath("server.log"));
+            log.open(QIODevice::ReadOnly);
+            throw Failure(ServerProgram + " does not listen on 127.0.0.1:" + QString::number(Port) +
+                          ": " + QString::fromUtf8(log.readAll()));
+        }
+    }
+}
+
+FirebirdServer::~FirebirdServer() {
+    Stop();
+}
+
+QString FirebirdServer::RemoteName(const QString& path) {
+    return "localhost:" + path;
+}
+
+qint64 FirebirdServer::ProcessId() const {
+    return Process.processId();
+}
+
+void FirebirdServer::Stop() {
+    if (Process.state() == QProcess::NotRunning)
+        return;
+    Process.terminate();
+    if (!Process.waitForFinished(ServerStopTimeoutMs)) {
+        Process.kill();
+        Process.waitForFinished();
+    }
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QPushButton>
+#include <QMessageBox>
+#include <QString>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+// Answers the next modal message box with a button, recording its text: a modal box blocks the
+// click that opens it, so the answer is armed before the click.
+class ModalAnswer {
+public:
+    explicit ModalAnswer(QMessageBox::StandardButton button) : State(std::make_shared<Shared>()) {
+        State->Button = button;
+        Poll(State);
+    }
+
+    bool Answered() const { return State->Answered; }
+    QString Text() const { return State->Text; }
+    QMessageBox::StandardButton DefaultButton() const { return State->Default; }
+    QMessageBox::Icon Icon() const { return State->IconKind; }
+
+private:
+    struct Shared {
+        QMessageBox::StandardButton Button = QMessageBox::Ok;
+        bool Answered = false;
+        QString Text;
+        QMessageBox::StandardButton Default = QMessageBox::NoButton;
+        QMessageBox::Icon IconKind = QMessageBox::NoIcon;
+    };
+
+    static void Poll(const std::shared_ptr<Shared>& state) {
+        QTimer::singleShot(20, [state] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) {
+                Poll(state);
+                return;
+            }
+            state->Text = box->text();
+            state->IconKind = box->icon();
+            if (box->defaultButton() != nullptr)
+                state->Default = box->standardButton(box->defaultButton());
+            state->Answered = true;
+            box->button(state->Button)->click();
+        });
+    }
+
+    std::shared_ptr<Shared> State;
+};

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+
+// A real nginx on a free loopback port serving a folder, over HTTP or HTTPS with a self-signed
+// certificate made with openssl. "/redirect/NAME" answers 302 to "/NAME". Stopped by its process
+// id when the object goes.
+class NginxServer {
+public:
+    struct Options {
+        bool Https = false;
+        // Offers only TLS 1.3.
+        bool Tls13Only = false;
+        // Further directives inside the server block.
+        QString ExtraServerConfig;
+    };
+
+    explicit NginxServer(const QString& root);
+    NginxServer(const QString& root, const Options& options);
+    NginxServer(const NginxServer&) = delete;
+    NginxServer& operator=(const NginxServer&) = delete;
+    ~NginxServer();
+
+    // "http://127.0.0.1:PORT/" or "https://127.0.0.1:PORT/".
+    QString BaseUrl() const;
+    // The server's self-signed certificate (HTTPS only), to trust explicitly.
+    QString CertificateFile() const;
+    int Port() const { return ListenPort; }
+
+private:
+    void Start(const QString& root, const Options& options);
+
+    QTemporaryDir Dir;
+    std::unique_ptr<QProcess> Process;
+    int ListenPort = 0;
+    bool Https = false;
+};
+
+// Makes every file and folder below the path readable by all, as a web server's workers need.
+void MakeWorldReadable(const QString& path);
