@@ -46,11 +46,14 @@ QString SharedCertificateFolder() {
     static QTemporaryDir folder;
     static bool made = false;
     if (!made) {
-        const int status = QProcess::execute(
+        QProcess openssl;
+        openssl.setStandardOutputFile(QProcess::nullDevice());
+        openssl.setStandardErrorFile(QProcess::nullDevice());
+        openssl.start(
             "openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-addext",
                         "subjectAltName=IP:127.0.0.1,DNS:localhost", "-days", "3", "-keyout",
                         folder.path() + "/key.pem", "-out", folder.path() + "/cert.pem"});
-        if (status != 0)
+        if (!openssl.waitForFinished() || openssl.exitCode() != 0)
             throw std::runtime_error("openssl could not make a certificate");
         MakeWorldReadable(folder.path());
         made = true;
