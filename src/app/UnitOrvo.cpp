@@ -38,6 +38,7 @@ const QColor SkyBlue(0xA6, 0xCA, 0xF0);
 const QColor MoneyGreen(0xC0, 0xDC, 0xC0);
 constexpr int ClientWidth = 610;
 constexpr int ClientHeight = 373;
+constexpr int ColumnWidths[] = {300, 100, 100, 130};
 
 QFont SegoeUi(int pixels) {
     QFont font(QStringLiteral("Segoe UI"));
@@ -191,12 +192,15 @@ QWidget* TFormOrvanto::BuildMainCard() {
     ListViewVersioni = new QTableWidget(0, 4);
     ListViewVersioni->setObjectName(QStringLiteral("ListViewVersioni"));
     ListViewVersioni->setHorizontalHeaderLabels({"Componente", "Installato", "Disponibile", "Dimensione (KB)"});
-    const int widths[] = {300, 100, 100, 130};
     for (int column = 0; column < 4; ++column) {
-        ListViewVersioni->setColumnWidth(column, widths[column]);
+        ListViewVersioni->setColumnWidth(column, ColumnWidths[column]);
         ListViewVersioni->horizontalHeaderItem(column)->setTextAlignment(
             (column == 0 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter);
     }
+    // The four columns need 630 pixels and the window has 610: the component column gives up the
+    // difference, so that the sizes stay in sight without scrolling.
+    ListViewVersioni->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    ListViewVersioni->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     ListViewVersioni->verticalHeader()->hide();
     ListViewVersioni->verticalHeader()->setDefaultSectionSize(24);
     ListViewVersioni->horizontalHeader()->setHighlightSections(false);

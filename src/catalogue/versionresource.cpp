@@ -32,11 +32,10 @@ constexpr quint64 ResourceEntrySize = 8;
 constexpr quint64 ResourceDataEntrySize = 16;
 constexpr quint64 BlockHeaderSize = 6; // wLength, wValueLength, wType
 
-// Little-endian bytes whose reads never leave them: a read past the end gives 0. Callers check
-// with Has() first; the zero only keeps a forgotten check from reading out of bounds.
+// Little-endian bytes whose reads never leave them: a read past the end gives 0, which no field
+// takes as valid.
 class Bytes {
 public:
-    Bytes() = default;
     explicit Bytes(QByteArray data) : Data(std::move(data)) {}
 
     quint64 Size() const { return quint64(Data.size()); }

@@ -4,6 +4,7 @@
 #include "catalogue/varie.h"
 
 #include <QList>
+#include <QMap>
 #include <QString>
 
 // What the info card shows.
@@ -36,6 +37,9 @@ struct RunState {
     bool UpdateButtonVisible = false;
     RequiredFileList RequiredFiles;
     int DownloadedCount = 0;
+    // SHA-256 (hexadecimal) of packages by package name ("N.7z"), from the catalogue's section
+    // "SHA256" of the last check; a package without an entry is not checked.
+    QMap<QString, QString> PackageChecksums;
 
     bool Embedded() const { return Info.EmbeddedState == 2; }
 };

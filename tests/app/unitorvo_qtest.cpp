@@ -49,9 +49,15 @@ private slots:
         QVERIFY(list->showGrid());
         const QStringList captions = {"Componente", "Installato", "Disponibile", "Dimensione (KB)"};
         const int widths[] = {300, 100, 100, 130};
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const int viewport = list->viewport()->width();
+        QVERIFY(viewport < 630);
+        QCOMPARE(list->columnWidth(0), viewport - 330); // every column in sight
         for (int column = 0; column < 4; ++column) {
             QCOMPARE(list->horizontalHeaderItem(column)->text(), captions[column]);
-            QCOMPARE(list->columnWidth(column), widths[column]);
+            if (column > 0)
+                QCOMPARE(list->columnWidth(column), widths[column]);
             const Qt::Alignment expected = column == 0 ? Qt::AlignLeft : Qt::AlignRight;
             QVERIFY(Qt::Alignment(list->horizontalHeaderItem(column)->textAlignment()) & expected);
         }

@@ -1,0 +1,217 @@
+#include "catalogue/requiredfiles.h"
+#include "catalogue/updatecheck.h"
+#include "core/error.h"
+#include "support/firebirdfixture.h"
+#include "support/updatesite.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+namespace {
+
+// What a checklist row shows: caption, installed, available, size, tick.
+QString Describe(const ChecklistRow& row) {
+    return QStringList{row.Caption, row.SubItem(0), row.SubItem(1), row.SubItem(2), row.Checked ? "x" : "-"}.join('|');
+}
+
+QStringList Rows(const RunState& run) {
+    QStringList rows;
+    for (const ChecklistRow& row : run.Checklist)
+        rows.append(Describe(row));
+    return rows;
+}
+
+QStringList ScriptEntries(const RunState& run) {
+    QStringList scripts;
+    for (const RequiredFile& file : run.RequiredFiles) {
+        if (file.ComponentName == Component::Schema)
+            scripts.append(file.FileName);
+    }
+    return scripts;
+}
+
+const QByteArray UpToDate = "[VERSIONI]\nOrvanto=1.7.1\nVelmora=3.11.0\n7za=1.7.0.12\nDbexpress=6.2.5.0\n"
+                            "Mappe=1.0\nSchema database=205\nFirebird=3.0.0\n";
+
+class UpdateCheckTest : public ::testing::Test {
+protected:
+    UpdateCheckTest() {
+        QFile::copy(QStringLiteral(ORVANTO_SOURCE_DIR "/tests/fixtures/pe/onepair-x64.dll"),
+                    Site.Install.ProgramFolder() + "7za.exe");
+        Site.WriteServed("Velmora.exe.7z", QByteArray(1536000, 'v'));
+        Site.WriteServed("7za.exe.7z", QByteArray(2048, 'a'));
+    }
+
+    void Check() { ActionControllaExecute(Site.Steps); }
+
+    UpdateSite Site;
+};
+
+} // namespace
+
+TEST_F(UpdateCheckTest, ListsNewerComponentsWithTheirSizes) {
+    Site.WriteCatalogue("[versioni]\nvelmora=3.12.0\n7za=1.7.0.13\n");
+    Check();
+    // Velmora.exe is not installed, so only the other Velmora files take part; none is served.
+    ASSERT_EQ(Rows(Site.Run), QStringList({"Velmora|3.11.0|3.12.0|0|x", "7za|1.7.0.12|1.7.0.13|2|x"}));
+    EXPECT_TRUE(Site.Run.UpdateButtonVisible);
+    EXPECT_EQ(Site.Ui.Messages.size(), 9) << "one \"File mancante\" per taking-part Velmora package";
+    EXPECT_EQ(Site.Ui.Messages.value(0), QString("File mancante: 'BlokTrade.dll'"));
+    EXPECT_FALSE(QFile::exists(Site.Install.CopyFolder() + "update.ini"));
+    EXPECT_FALSE(Site.Ui.Busy);
+    EXPECT_TRUE(Site.Ui.ActionsEnabled);
+
+    Site.Install.WriteFile("Velmora/Velmora.exe", "installed");
+    Site.Ui.Messages.clear();
+    Check();
+    EXPECT_EQ(Rows(Site.Run).value(0), QString("Velmora|3.11.0|3.12.0|1500|x"));
+}
+
+TEST_F(UpdateCheckTest, FollowsTheOrvantoFirstAndShowAllRules) {
+    struct Case {
+        QByteArray catalogue;
+        bool showAll;
+        QStringList rows;
+        bool button;
+    };
+    const Case cases[] = {
+        {"[VERSIONI]\nOrvanto=1.7.2\nVelmora=3.12.0\n", false, {"Orvanto|1.7.1|1.7.2|0|x"}, true},
+        {"[VERSIONI]\nOrvanto=1.7.2\nVelmora=3.12.0\nSchema database=205\n",
+         true,
+         {"Orvanto|1.7.1|1.7.2|0|x", "Velmora|3.11.0|3.12.0|0|x", "7za|1.7.0.12||2|-", "Dbexpress|||0|-",
+          "Mappe|||0|-", "Schema database|205|205|0|-", "Firebird|3.0.11||0|-"},
+         true},
+        {UpToDate, false, {}, false},
+        {UpToDate, true,
+         {"Orvanto|1.7.1|1.7.1|0|-", "Velmora|3.11.0|3.11.0|0|-", "7za|1.7.0.12|1.7.0.12|2|-",
+          "Dbexpress||6.2.5.0|0|-", "Mappe||1.0|0|-", "Schema database|205|205|0|-", "Firebird|3.0.11|3.0.0|0|-"},
+         true},
+    };
+    for (const Case& c : cases) {
+        Site.WriteCatalogue(c.catalogue);
+        Site.Run.ShowAll = c.showAll;
+        Site.Ui.Messages.clear();
+        Check();
+        QStringList rows = Rows(Site.Run);
+        // The engine's build number is the machine's; compare the version up to it.
+        for (QString& row : rows)
+            row.replace(QRegularExpression("^Firebird\\|3\\.0\\.11\\.\\d+"), "Firebird|3.0.11");
+        EXPECT_EQ(rows, c.rows) << c.catalogue.constData();
+        EXPECT_EQ(Site.Run.UpdateButtonVisible, c.button) << c.catalogue.constData();
+    }
+}
+
+TEST_F(UpdateCheckTest, AppendsTheScriptsOfPendingSchemaStepsOnce) {
+    Site.WriteCatalogue("[VERSIONI]\nSchema database=207\n");
+    Site.WriteServed("modifiche206.sql.7z", QByteArray(4096, 's'));
+    Site.WriteServed("modifiche207.sql.7z", QByteArray(3072, 's'));
+    Check();
+    EXPECT_EQ(Rows(Site.Run), QStringList({"Schema database|205|207|7|x"}));
+    EXPECT_EQ(ScriptEntries(Site.Run), QStringList({"modifiche206.sql", "modifiche207.sql"}));
+    EXPECT_EQ(Site.Run.RequiredFiles.size(), 41);
+    EXPECT_EQ(Site.Run.RequiredFiles.last().FileName, QString("modifiche207.sql"));
+    EXPECT_EQ(Site.Run.AvailableSchemaVersion, QString("207"));
+
+    Check();
+    EXPECT_EQ(ScriptEntries(Site.Run), QStringList({"modifiche206.sql", "modifiche207.sql"}))
+        << "a second check does not add the scripts again";
+
+    Site.WriteCatalogue("[VERSIONI]\nSchema database=1000\n");
+    Check();
+    EXPECT_EQ(ScriptEntries(Site.Run).size(), 795);
+    EXPECT_EQ(ScriptEntries(Site.Run).last(), QString("modifiche1000.sql"));
+}
+
+TEST_F(UpdateCheckTest, ConsidersSchemaAndFirebirdOnlyWhereTheyApply) {
+    Site.WriteCatalogue("[VERSIONI]\nSchema database=207\nFirebird=9.0\n");
+    Site.Run.IsqlCommand.clear();
+    Site.Run.Info.EmbeddedState = 0;
+    Check();
+    EXPECT_EQ(Rows(Site.Run), QStringList());
+    EXPECT_TRUE(ScriptEntries(Site.Run).isEmpty());
+    EXPECT_FALSE(Site.Run.UpdateButtonVisible);
+
+    Site.Run.Info.EmbeddedState = 2;
+    Check();
+    ASSERT_EQ(Site.Run.Checklist.size(), 1);
+    EXPECT_EQ(Site.Run.Checklist[0].Caption, QString("Firebird"));
+}
+
+TEST_F(UpdateCheckTest, AnOlderCatalogueSchemaIsListedUntickedWithoutScripts) {
+    UpdateSite newer("207");
+    newer.WriteCatalogue("[VERSIONI]\nSchema database=205\n");
+    newer.Run.ShowAll = true;
+    ActionControllaExecute(newer.Steps);
+    EXPECT_TRUE(Rows(newer.Run).contains("Schema database|207|205|0|-"));
+    EXPECT_TRUE(ScriptEntries(newer.Run).isEmpty());
+}
+
+TEST_F(UpdateCheckTest, AMissingSchemaValueWithShowAllIsAConversionError) {
+    Site.WriteCatalogue("[VERSIONI]\nVelmora=3.12.0\n");
+    Site.Run.ShowAll = true;
+    EXPECT_THROW(Check(), OrvantoError);
+    QStringList captions;
+    for (const ChecklistRow& row : Site.Run.Checklist)
+        captions.append(row.Caption);
+    EXPECT_EQ(captions, QStringList({"Orvanto", "Velmora", "7za", "Dbexpress", "Mappe"}));
+    EXPECT_FALSE(Site.Ui.Busy);
+    EXPECT_TRUE(Site.Ui.ActionsEnabled);
+}
+
+TEST_F(UpdateCheckTest, AnEmptyOrForeignCatalogueProposesNothing) {
+    Site.WriteCatalogue("");
+    Check();
+    EXPECT_TRUE(Site.Run.Checklist.isEmpty());
+    EXPECT_FALSE(Site.Run.UpdateButtonVisible);
+    EXPECT_FALSE(QFile::exists(Site.Install.CopyFolder() + "update.ini"));
+
+    Site.WriteCatalogue("<html><body><h1>Benvenuti</h1></body></html>");
+    Check();
+    EXPECT_TRUE(Site.Run.Checklist.isEmpty());
+}
+
+TEST_F(UpdateCheckTest, FetchFailuresReachTheCaller) {
+    Site.Run.RemoteUrl = Site.Server->BaseUrl() + "missing/";
+    EXPECT_THROW(Check(), OrvantoError);
+    EXPECT_FALSE(Site.Ui.Busy);
+
+    Site.Run.RemoteUrl = Site.Server->BaseUrl() + "redirect/";
+    Site.WriteCatalogue("[VERSIONI]\nVelmora=3.12.0\n");
+    Check();
+    EXPECT_EQ(Site.Run.Checklist.size(), 1) << "a redirect is followed";
+}
+
+TEST_F(UpdateCheckTest, AWorkFolderThatCannotBeWrittenAsksForAnAdministrator) {
+    Site.WriteCatalogue("[VERSIONI]\nVelmora=3.12.0\n");
+    Check();
+    ASSERT_EQ(Site.Run.Checklist.size(), 1);
+
+    Site.Ui.Messages.clear();
+    QDir(Site.Install.CopyFolder()).removeRecursively();
+    Site.Install.WriteFile("Velmora/Orvo/Copiare", "a file where the folder should be");
+    Check();
+    EXPECT_EQ(Site.Ui.Messages, QStringList({"L'aggiornamento deve esser eseguito come amministratore"}));
+    EXPECT_EQ(Site.Run.Checklist.size(), 1) << "the checklist stays as it was";
+
+    QFile::remove(Site.Install.ProgramFolder() + "Orvo/Copiare");
+    QDir(Site.Install.ProgramFolder()).removeRecursively();
+    QDir().mkpath(Site.Install.ProgramFolder());
+    Site.Install.WriteSettings("[PRINCIPALE]\nVersione=3.11.0\n");
+    CreateDatabase(Site.DatabaseFile(), QString("205"));
+    Site.Ui.Messages.clear();
+    Check();
+    EXPECT_FALSE(Site.Ui.Messages.contains("L'aggiornamento deve esser eseguito come amministratore"))
+        << "a missing work folder is created";
+    EXPECT_EQ(Site.Run.Checklist.size(), 1);
+}
+
+TEST_F(UpdateCheckTest, ADatabaseThatCannotBeReachedStopsTheCheckBeforeTheList) {
+    Site.WriteCatalogue("[VERSIONI]\nVelmora=3.12.0\n");
+    Check();
+    Site.Connection.Close();
+    Site.Connection.SetDatabase(Site.Install.Root() + "/missing.fdb");
+    EXPECT_THROW(Check(), OrvantoError);
+    EXPECT_EQ(Site.Run.Checklist.size(), 1) << "rows are kept: the error comes before the list is emptied";
+}
