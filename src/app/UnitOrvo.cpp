@@ -366,7 +366,7 @@ void TFormOrvanto::Guarded(const std::function<void()>& action) { RunGuarded(*th
 
 void TFormOrvanto::ActionControllaExecute() { Guarded([this] { Flow->ActionControllaExecute(); }); }
 
-void TFormOrvanto::ActionAggiornaExecute() {}
+void TFormOrvanto::ActionAggiornaExecute() { Guarded([this] { Flow->ActionAggiornaExecute(); }); }
 
 void TFormOrvanto::ActionRipristinaExecute() {
     Guarded([this] {

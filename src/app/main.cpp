@@ -1,4 +1,5 @@
 #include "app/UnitOrvo.h"
+#include "app/console.h"
 #include "catalogue/versionresource.h"
 #include "core/error.h"
 #include "core/instanceguard.h"
@@ -11,8 +12,6 @@
 
 namespace {
 
-constexpr int ExitSecondInstance = 1;
-constexpr int ExitStartupFailure = 2;
 const QString Title = QStringLiteral("Orvanto");
 
 bool HasDisplay() {
@@ -53,7 +52,7 @@ int RunWindow(int argc, char* argv[]) {
     } catch (const std::exception& error) {
         PrintLine(stderr, ExceptionMessage(error));
         QMessageBox::critical(nullptr, Title, ExceptionMessage(error));
-        return ExitStartupFailure;
+        return ExitCode::StartupFailure;
     }
 }
 
@@ -62,13 +61,18 @@ int RunWindow(int argc, char* argv[]) {
 int main(int argc, char* argv[]) {
     if (argc == 3 && std::strcmp(argv[1], "--fileversion") == 0)
         return PrintFileVersion(argv[2]);
+    if (argc > 1 && std::strncmp(argv[1], "--", 2) == 0) {
+        QCoreApplication app(argc, argv);
+        if (const std::optional<int> code = RunConsoleCommand(QCoreApplication::arguments().mid(1)))
+            return *code;
+    }
 
     if (!CheckSingleInstance(TellBeforeStart))
-        return ExitSecondInstance;
+        return ExitCode::SecondInstance;
 
     if (!HasDisplay()) {
         PrintLine(stderr, QStringLiteral("Orvanto: nessuno schermo disponibile per la finestra."));
-        return ExitStartupFailure;
+        return ExitCode::StartupFailure;
     }
     return RunWindow(argc, argv);
 }

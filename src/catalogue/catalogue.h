@@ -5,6 +5,8 @@
 // The update catalogue: "update.ini" next to the packages on the server, section "VERSIONI".
 inline const QString CatalogueFileName = QStringLiteral("update.ini");
 inline const QString CatalogueSection = QStringLiteral("VERSIONI");
+// SHA-256 of the packages, in hexadecimal, by package name ("N.7z"); optional.
+inline const QString ChecksumSection = QStringLiteral("SHA256");
 
 // "modifiche" + the step with at least three digits + ".sql".
 QString ScriptFileName(long long step);

@@ -4,6 +4,7 @@
 #include "catalogue/requiredfiles.h"
 #include "catalogue/versioni.h"
 #include "catalogue/versionnumber.h"
+#include "core/busyscope.h"
 #include "core/error.h"
 #include "core/runstate.h"
 #include "core/services.h"
@@ -19,24 +20,6 @@ namespace {
 const QString AdministratorMessage = QStringLiteral("L'aggiornamento deve esser eseguito come amministratore");
 // More pending scripts than any real schema history: a catalogue asking for them is damaged.
 constexpr long long MaxPendingScripts = 10000;
-
-// Hourglass and disabled actions for the length of the check, restored on every path.
-class BusyScope {
-public:
-    explicit BusyScope(UserInterface& ui) : Ui(ui) {
-        Ui.SetBusy(true);
-        Ui.SetActionsEnabled(false);
-    }
-    ~BusyScope() {
-        Ui.SetBusy(false);
-        Ui.SetActionsEnabled(true);
-    }
-    BusyScope(const BusyScope&) = delete;
-    BusyScope& operator=(const BusyScope&) = delete;
-
-private:
-    UserInterface& Ui;
-};
 
 // A whole number: optional sign and decimal digits; anything else is a conversion error.
 long long StrictWholeNumber(const QString& text) {
@@ -64,6 +47,22 @@ public:
         S.Run.Checklist.clear();
         DropScriptEntries();
         S.Ui.ChecklistChanged();
+        S.Run.PackageChecksums.clear();
+        for (const RequiredFile& file : S.Run.RequiredFiles)
+            ReadChecksum(reader, file.FileName);
+        ListComponents(reader, installed);
+    }
+
+private:
+    // The checksum the catalogue announces for the file's package, kept for the download.
+    void ReadChecksum(const IniFile& reader, const QString& fileName) {
+        const QString package = fileName + QStringLiteral(".7z");
+        const QString checksum = reader.ReadString(ChecksumSection, package, QString());
+        if (!checksum.isEmpty())
+            S.Run.PackageChecksums.insert(package, checksum);
+    }
+
+    void ListComponents(const IniFile& reader, const Probed& installed) {
         const auto available = [&reader](const QString& component) {
             return reader.ReadString(CatalogueSection, component, QString());
         };
@@ -79,7 +78,8 @@ public:
             S.Run.AvailableSchemaVersion = available(Component::Schema);
             const bool newer = IsNewerVersion(installed.Schema, S.Run.AvailableSchemaVersion);
             if (newer || S.Run.ShowAll) {
-                AppendScripts(StrictWholeNumber(installed.Schema), StrictWholeNumber(S.Run.AvailableSchemaVersion));
+                AppendScripts(reader, StrictWholeNumber(installed.Schema),
+                              StrictWholeNumber(S.Run.AvailableSchemaVersion));
                 AddRow(Component::Schema, installed.Schema, S.Run.AvailableSchemaVersion, newer);
             }
         }
@@ -87,7 +87,6 @@ public:
             Consider(Component::Firebird, installed.Firebird, available(Component::Firebird));
     }
 
-private:
     bool Consider(const QString& component, const QString& installed, const QString& available) {
         const bool newer = IsNewerVersion(installed, available);
         if (newer || S.Run.ShowAll)
@@ -114,12 +113,14 @@ private:
         S.Run.RequiredFiles.removeIf([](const RequiredFile& file) { return file.ComponentName == Component::Schema; });
     }
 
-    void AppendScripts(long long installed, long long available) {
+    void AppendScripts(const IniFile& reader, long long installed, long long available) {
         if (available - installed > MaxPendingScripts)
             throw OrvantoError(QStringLiteral("Il catalogo chiede %1 script di database: valore non valido")
                                    .arg(available - installed));
-        for (long long step = installed + 1; step <= available; ++step)
+        for (long long step = installed + 1; step <= available; ++step) {
             S.Run.RequiredFiles.append({Component::Schema, ScriptFileName(step), QString(), false});
+            ReadChecksum(reader, ScriptFileName(step));
+        }
     }
 
     const Services& S;

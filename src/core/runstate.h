@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 // What the info card shows.
 struct InstallationInfo {
@@ -40,6 +41,8 @@ struct RunState {
     // SHA-256 (hexadecimal) of packages by package name ("N.7z"), from the catalogue's section
     // "SHA256" of the last check; a package without an entry is not checked.
     QMap<QString, QString> PackageChecksums;
+    // Arguments after the program name when the updater restarts itself with its new executable.
+    QStringList RestartArguments;
 
     bool Embedded() const { return Info.EmbeddedState == 2; }
 };

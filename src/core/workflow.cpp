@@ -3,6 +3,9 @@
 #include "core/error.h"
 #include "core/userinterface.h"
 #include "catalogue/updatecheck.h"
+#include "core/busyscope.h"
+#include "pipeline/rollback.h"
+#include "pipeline/updateaction.h"
 #include "environment/analysis.h"
 #include "environment/impostazioni.h"
 #include "environment/lowlevel.h"
@@ -81,6 +84,13 @@ void Workflow::ActionMostraTuttoExecute() {
     ActionControllaExecute();
 }
 
-void Workflow::RestoreFromBackup(const QString&) {}
+bool Workflow::ActionAggiornaExecute() {
+    return ::ActionAggiornaExecute(Steps, [this] { ResetAndCheck(); });
+}
+
+void Workflow::RestoreFromBackup(const QString& archivePath) {
+    const BusyScope busy(Interface);
+    RestoreBackup(Steps, archivePath);
+}
 
 void Workflow::ActionNovitaExecute() { OpenDocument(Interface, MakeNewsLink(QString())); }

@@ -34,6 +34,8 @@ public:
     void ActionControllaExecute();
     void ActionMostraTuttoExecute();
     void ActionNovitaExecute();
+    // The update action; true when the update succeeded.
+    bool ActionAggiornaExecute();
     // Puts the installation back from a backup archive the user chose.
     void RestoreFromBackup(const QString& archivePath);
 

@@ -215,3 +215,15 @@ TEST_F(UpdateCheckTest, ADatabaseThatCannotBeReachedStopsTheCheckBeforeTheList) 
     EXPECT_THROW(Check(), OrvantoError);
     EXPECT_EQ(Site.Run.Checklist.size(), 1) << "rows are kept: the error comes before the list is emptied";
 }
+
+TEST_F(UpdateCheckTest, KeepsTheAnnouncedPackageChecksumsForTheDownload) {
+    Site.WriteCatalogue("[VERSIONI]\nSchema database=206\n[SHA256]\nVelmora.exe.7z=AB12\nmodifiche206.sql.7z=cd34\n"
+                        "readme.txt.7z=ef56\n");
+    Check();
+    const QMap<QString, QString> expected{{"Velmora.exe.7z", "AB12"}, {"modifiche206.sql.7z", "cd34"}};
+    EXPECT_EQ(Site.Run.PackageChecksums, expected);
+
+    Site.WriteCatalogue("[VERSIONI]\nSchema database=206\n");
+    Check();
+    EXPECT_TRUE(Site.Run.PackageChecksums.isEmpty()) << "a catalogue without the section checks nothing";
+}

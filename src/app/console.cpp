@@ -1,0 +1,172 @@
+#include "app/console.h"
+
+#include "core/error.h"
+#include "core/instanceguard.h"
+#include "core/userinterface.h"
+#include "core/workflow.h"
+#include "environment/lowlevel.h"
+#include "restore/backuplist.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+namespace {
+
+const QString Usage = QStringLiteral(
+    "Uso: Orvanto [comando]\n"
+    "Senza comando apre la finestra di Orvanto.\n"
+    "\n"
+    "  --check [--show-all]    analizza l'installazione e controlla gli aggiornamenti; stampa il\n"
+    "                          registro dell'analisi e una riga per componente (componente,\n"
+    "                          installato, disponibile, dimensione in KB, 1 se proposto), separati\n"
+    "                          da tabulazioni. Uscita 0: nessun aggiornamento; 3: aggiornamenti\n"
+    "                          proposti; 4: controllo fallito.\n"
+    "  --update [--show-all]   controlla e installa gli aggiornamenti proposti. Uscita 0: riuscito;\n"
+    "                          4: non riuscito, con il messaggio sullo standard error.\n"
+    "  --list-backups          elenca le copie di sicurezza (archivio, data), separate da tabulazioni.\n"
+    "  --restore NOME [--yes]  ripristina la copia di sicurezza NOME; senza --yes la domanda di\n"
+    "                          conferma riceve la risposta predefinita (No). Uscita 0: ripristinata;\n"
+    "                          5: non confermata; 4: archivio non trovato.\n"
+    "  --fileversion FILE      stampa la versione (FileVersion) di un file eseguibile Windows.\n"
+    "  --help                  mostra questo aiuto.\n"
+    "\n"
+    "Altre uscite: 1 se Orvanto è già in esecuzione dalla stessa cartella, 2 se manca velmora.ini.\n");
+
+void Print(FILE* stream, const QString& text) {
+    std::fprintf(stream, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stream);
+}
+
+// The user-interface port on a terminal: the log and results on standard output, messages,
+// questions and progress captions on standard error.
+class ConsoleInterface : public UserInterface {
+public:
+    explicit ConsoleInterface(bool assumeYes) : AssumeYes(assumeYes) {}
+
+    void ShowMessage(const QString& text) override { Print(stderr, text); }
+    bool AskYesNo(const QString& text) override {
+        Print(stderr, text + (AssumeYes ? QStringLiteral(" Sì") : QStringLiteral(" No")));
+        return AssumeYes;
+    }
+    void ShowError(const QString& text) override {
+        Print(stderr, QStringLiteral("Errore: ") + text);
+        Failed = true;
+    }
+    void AppendLog(const QString& line) override { Print(stdout, line); }
+    void ClearLog() override {}
+    // Names each package as its download starts; the plain group caption between packages is
+    // left out.
+    void SetDownloadCaption(const QString& caption) override {
+        if (caption.contains(' '))
+            Print(stderr, caption);
+    }
+    void SetDownloadVisible(bool) override {}
+    void SetDownloadProgress(int, int) override {}
+    void SetUpdateVisible(bool visible) override {
+        if (visible)
+            Print(stderr, QStringLiteral("Aggiornamento"));
+    }
+    void SetUpdateProgress(int, int) override {}
+    void SetBusy(bool) override {}
+    void ProcessEvents() override { QCoreApplication::processEvents(); }
+    void SetActionsEnabled(bool) override {}
+    void ChecklistChanged() override {}
+    void EnvironmentChanged() override {}
+    void ShowMainCard() override {}
+    void OpenAddress(const QString& address) override { Print(stdout, address); }
+
+    bool Failed = false;
+
+private:
+    bool AssumeYes;
+};
+
+bool Ticked(const RunState& run) {
+    for (const ChecklistRow& row : run.Checklist) {
+        if (row.Checked)
+            return true;
+    }
+    return false;
+}
+
+void PrintChecklist(const RunState& run) {
+    for (const ChecklistRow& row : run.Checklist)
+        Print(stdout, QStringList{row.Caption, row.SubItem(0), row.SubItem(1), row.SubItem(2),
+                                  row.Checked ? "1" : "0"}
+                          .join('\t'));
+}
+
+int Check(Workflow& flow, ConsoleInterface& ui) {
+    RunGuarded(ui, [&flow] { flow.ResetAndCheck(); });
+    if (ui.Failed)
+        return ExitCode::Failure;
+    PrintChecklist(flow.State());
+    return Ticked(flow.State()) ? ExitCode::UpdatesProposed : ExitCode::Success;
+}
+
+int Update(Workflow& flow, ConsoleInterface& ui) {
+    if (Check(flow, ui) == ExitCode::Failure)
+        return ExitCode::Failure;
+    bool updated = false;
+    RunGuarded(ui, [&flow, &updated] { updated = flow.ActionAggiornaExecute(); });
+    return updated && !ui.Failed ? ExitCode::Success : ExitCode::Failure;
+}
+
+int ListBackups(Workflow& flow) {
+    for (const BackupArchive& archive : ListBackupArchives(flow.State().BackupFolder))
+        Print(stdout, archive.Name + '\t' + FormatArchiveMoment(archive.Moment));
+    return ExitCode::Success;
+}
+
+int Restore(Workflow& flow, ConsoleInterface& ui, const QString& name) {
+    bool listed = false;
+    for (const BackupArchive& archive : ListBackupArchives(flow.State().BackupFolder))
+        listed = listed || archive.Name == name;
+    if (!listed) {
+        Print(stderr, "Archivio non trovato: " + QuoteSingle(name));
+        return ExitCode::Failure;
+    }
+    if (!ui.AskYesNo(RestoreQuestion(name)))
+        return ExitCode::NotConfirmed;
+    RunGuarded(ui, [&flow, &name] { flow.RestoreFromBackup(JoinPath(flow.State().BackupFolder, name)); });
+    return ui.Failed ? ExitCode::Failure : ExitCode::Success;
+}
+
+} // namespace
+
+std::optional<int> RunConsoleCommand(const QStringList& arguments) {
+    const QString command = arguments.value(0);
+    const QStringList known = {"--check", "--update", "--list-backups", "--restore", "--help"};
+    if (!known.contains(command))
+        return std::nullopt;
+    if (command == "--help") {
+        std::fputs(Usage.toLocal8Bit().constData(), stdout);
+        return ExitCode::Success;
+    }
+    if (command == "--restore" && arguments.size() < 2) {
+        Print(stderr, QStringLiteral("--restore vuole il nome dell'archivio."));
+        return ExitCode::Failure;
+    }
+    if (!CheckSingleInstance([](const QString& text) { Print(stderr, text); }))
+        return ExitCode::SecondInstance;
+
+    ConsoleInterface ui(arguments.contains("--yes"));
+    std::unique_ptr<Workflow> flow;
+    try {
+        flow = std::make_unique<Workflow>(ui, arguments);
+    } catch (const std::exception& error) {
+        Print(stderr, ExceptionMessage(error));
+        return ExitCode::StartupFailure;
+    }
+    flow->State().ShowAll = arguments.contains("--show-all");
+    // After replacing its own executable the updater starts anew and reports the new state.
+    flow->State().RestartArguments = flow->State().ShowAll ? QStringList{"--check", "--show-all"}
+                                                          : QStringList{"--check"};
+    if (command == "--check")
+        return Check(*flow, ui);
+    if (command == "--update")
+        return Update(*flow, ui);
+    if (command == "--list-backups")
+        return ListBackups(*flow);
+    return Restore(*flow, ui, arguments.value(1));
+}

@@ -1,0 +1,142 @@
+#include "pipeline/commandrunner.h"
+
+#include "environment/databaseconnection.h"
+#include "environment/lowlevel.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+namespace {
+
+const QString AddCommand = ArchiverProgram + " a -mx1 -ssc ";
+
+// The folder part of a path, with its trailing separator; empty for a bare name.
+QString FolderPart(const QString& path) {
+    return path.left(path.lastIndexOf('/') + 1);
+}
+
+// What the Windows command interpreter runs of a line that begins with a double quote: the line
+// without that quote and without the last double quote.
+QString WithoutInterpreterQuotes(QString line) {
+    if (!line.startsWith('"'))
+        return line;
+    line.remove(0, 1);
+    const int last = line.lastIndexOf('"');
+    if (last >= 0)
+        line.remove(last, 1);
+    return line;
+}
+
+// Blanks and tabs separate arguments; double quotes group blanks into one and are removed.
+QStringList SplitCommandLine(const QString& line) {
+    QStringList arguments;
+    QString current;
+    bool quoted = false;
+    bool started = false;
+    for (const QChar c : line) {
+        if (c == '"') {
+            quoted = !quoted;
+            started = true;
+        } else if (!quoted && (c == ' ' || c == '\t')) {
+            if (started)
+                arguments.append(current);
+            current.clear();
+            started = false;
+        } else {
+            current += c;
+            started = true;
+        }
+    }
+    if (started)
+        arguments.append(current);
+    return arguments;
+}
+
+// A path is taken relative to the program folder; a bare name is an executable file of that
+// exact name in the program folder, else one along the search path. Empty when none is found.
+QString ResolveProgram(const QString& program) {
+    const QDir programFolder(GetProgramFolder());
+    if (program.contains('/'))
+        return programFolder.absoluteFilePath(program);
+    const QFileInfo local(programFolder.absoluteFilePath(program));
+    if (local.isFile() && local.isExecutable())
+        return local.absoluteFilePath();
+    return QStandardPaths::findExecutable(program);
+}
+
+} // namespace
+
+QString ArchiveTestCommand(const QString& package) {
+    return ArchiverProgram + " t " + QuoteIfSpaced(package);
+}
+
+QString PackageUnpackCommand(const QString& package) {
+    return ArchiverProgram + " e -o" + QuoteIfSpaced(FolderPart(package)) + " " +
+           QuoteIfSpaced(package);
+}
+
+QString BackupCommand(const QString& archive, const QStringList& files) {
+    QString command = AddCommand + QuoteIfSpaced(archive);
+    for (const QString& file : files)
+        command += " " + QuoteIfSpaced(file);
+    return command;
+}
+
+QString DatabaseBackupCommand(const QString& archive, const QString& database) {
+    return AddCommand + " " + QuoteIfSpaced(archive) + " " + QuoteIfSpaced(database);
+}
+
+QString ScriptCommand(const QString& isqlCommand, const QString& script, const QString& database) {
+    return isqlCommand + " -b -u " + DatabaseUser + " -p " + DatabasePassword + " -n -i " +
+           QuoteIfSpaced(script) + " " + QuoteIfSpaced(database);
+}
+
+QString FileRestoreCommand(const QString& archive, const QString& targetFolder,
+                           const QString& fileName) {
+    return ArchiverProgram + " e -aoa " + QuoteIfSpaced(archive) + " -o" +
+           QuoteIfSpaced(targetFolder) + " " + QuoteIfSpaced(fileName);
+}
+
+QString DatabaseRestoreCommand(const QString& archive, const QString& databaseFolder,
+                               const QString& databaseFileName) {
+    return FileRestoreCommand(archive, databaseFolder, databaseFileName);
+}
+
+QString InterpreterCommandLine(const QString& commandLine) {
+    return '"' + commandLine + '"';
+}
+
+int RunCommand(const QString& commandLine) {
+    QStringList arguments =
+        SplitCommandLine(WithoutInterpreterQuotes(InterpreterCommandLine(commandLine)));
+    if (arguments.isEmpty())
+        return -1;
+    const QString program = ResolveProgram(arguments.takeFirst());
+    if (program.isEmpty())
+        return -1;
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+    process.setWorkingDirectory(GetProgramFolder());
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start();
+    if (!process.waitForStarted(-1) || !process.waitForFinished(-1) ||
+        process.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return process.exitCode();
+}
+
+bool TestArchive(const QString& package) {
+    return RunCommand(ArchiveTestCommand(package)) == 0;
+}
+
+bool ExtractArchive(const QString& package, bool deleteAfter) {
+    if (RunCommand(PackageUnpackCommand(package)) != 0)
+        return false;
+    return !deleteAfter || QFile::remove(package);
+}

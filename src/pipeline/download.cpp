@@ -1,0 +1,132 @@
+#include "pipeline/download.h"
+
+#include "catalogue/catalogue.h"
+#include "catalogue/requiredfiles.h"
+#include "core/error.h"
+#include "core/runstate.h"
+#include "core/services.h"
+#include "core/userinterface.h"
+#include "environment/lowlevel.h"
+#include "pipeline/commandrunner.h"
+#include "pipeline/httpclient.h"
+
+#include <QDir>
+#include <QSaveFile>
+#include <memory>
+#include <openssl/evp.h>
+
+namespace {
+
+const QString DownloadCaption = QStringLiteral("Download");
+const QString DownloadFailedMessage = QStringLiteral("Impossibile scaricare ");
+const QString UnavailableDigest = QStringLiteral("Calcolo SHA-256 non riuscito");
+constexpr int PackageAttempts = 4;
+
+// Passes what it is given on to a file and, when asked to, keeps the SHA-256 of it.
+class HashingSink : public QIODevice {
+public:
+    HashingSink(QIODevice& target, bool hashing)
+        : Target(target), Context(hashing ? EVP_MD_CTX_new() : nullptr, &EVP_MD_CTX_free) {
+        if (hashing && (!Context || EVP_DigestInit_ex(Context.get(), EVP_sha256(), nullptr) != 1))
+            throw OrvantoError(UnavailableDigest);
+        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
+
+    // The digest in lower-case hexadecimal.
+    QString HexDigest() {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        if (!Context || EVP_DigestFinal_ex(Context.get(), digest, &length) != 1)
+            throw OrvantoError(UnavailableDigest);
+        return QString::fromLatin1(
+            QByteArray(reinterpret_cast<const char*>(digest), static_cast<int>(length)).toHex());
+    }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override {
+        const qint64 written = Target.write(data, size);
+        if (written > 0 && Context &&
+            EVP_DigestUpdate(Context.get(), data, static_cast<size_t>(written)) != 1)
+            return -1;
+        return written;
+    }
+
+private:
+    QIODevice& Target;
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> Context;
+};
+
+// Streams the package into a temporary file beside it and puts it in place only when it is
+// complete and, where the catalogue gives one, its SHA-256 matches. False for a mismatch (the
+// package is then not kept); throws OrvantoError when the transfer or the writing fails.
+bool FetchPackage(const Services& services, const QString& fileName, const QString& package) {
+    const QString expected = services.Run.PackageChecksums.value(fileName + ".7z");
+    QSaveFile file(package);
+    if (!file.open(QIODevice::WriteOnly))
+        throw OrvantoError::Failure(QStringLiteral("Scrittura del file"), package,
+                                    file.errorString());
+    HashingSink sink(file, !expected.isEmpty());
+    services.Http.Get(PackageAddress(services.Run.RemoteUrl, fileName), sink);
+    if (!expected.isEmpty() && expected.compare(sink.HexDigest(), Qt::CaseInsensitive) != 0)
+        return false;
+    if (!file.commit())
+        throw OrvantoError::Failure(QStringLiteral("Scrittura del file"), package,
+                                    file.errorString());
+    return true;
+}
+
+} // namespace
+
+bool DownloadPackage(const Services& services, const QString& fileName) {
+    UserInterface& ui = services.Ui;
+    ui.SetDownloadCaption(DownloadCaption + " " + fileName);
+    ui.ProcessEvents();
+    const QString package = JoinPath(services.Run.CopyFolder, fileName + ".7z");
+    for (int attempt = 0; attempt < PackageAttempts; ++attempt) {
+        try {
+            if (!FetchPackage(services, fileName, package))
+                continue;
+        } catch (const std::exception&) {
+            return false;
+        }
+        if (TestArchive(package) && ExtractArchive(package, true)) {
+            ++services.Run.DownloadedCount;
+            ui.SetDownloadCaption(DownloadCaption);
+            ui.ProcessEvents();
+            return true;
+        }
+    }
+    ui.ShowMessage(DownloadFailedMessage + QuoteSingle(fileName));
+    return false;
+}
+
+bool DownloadUpdates(const Services& services) {
+    RunState& run = services.Run;
+    UserInterface& ui = services.Ui;
+    run.DownloadedCount = 0;
+    try {
+        // A missing work folder is made here; one that cannot be made fails at the first package.
+        QDir().mkpath(run.CopyFolder);
+        ui.SetDownloadCaption(DownloadCaption);
+        ui.SetDownloadVisible(true);
+        ui.ProcessEvents();
+        // Copies: window events run during the transfers.
+        const QList<ChecklistRow> rows = run.Checklist;
+        const RequiredFileList files = run.RequiredFiles;
+        for (const ChecklistRow& row : rows) {
+            if (!row.Checked)
+                continue;
+            for (const RequiredFile& file : files) {
+                if (file.ComponentName == row.Caption && IsFileIncluded(files, file.FileName) &&
+                    !DownloadPackage(services, file.FileName))
+                    return false;
+            }
+        }
+        ui.SetDownloadCaption(DownloadCaption);
+        ui.ProcessEvents();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}

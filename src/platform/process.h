@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Replaces the running process with the program, keeping its process id. Returns only when the
+// program cannot be started.
+void ReplaceProcess(const QString& program, const QStringList& arguments);
