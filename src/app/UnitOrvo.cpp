@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -40,11 +41,19 @@ constexpr int ClientWidth = 610;
 constexpr int ClientHeight = 373;
 constexpr int ColumnWidths[] = {300, 100, 100, 130};
 
+// Segoe UI, or the closest sans-serif face the system has.
 QFont SegoeUi(int pixels) {
-    QFont font(QStringLiteral("Segoe UI"));
+    QFont font;
+    font.setFamilies({"Segoe UI", "Open Sans", "Liberation Sans", "DejaVu Sans"});
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(pixels);
     return font;
+}
+
+// Read-only fields show the beginning of their text, where a path starts.
+void ShowText(QLineEdit* edit, const QString& text) {
+    edit->setText(text);
+    edit->setCursorPosition(0);
 }
 
 // Swallows tooltips: these controls carry their actions' hints without showing them.
@@ -151,6 +160,12 @@ void TFormOrvanto::BuildActions() {
         action->setStatusTip(hint);
         if (icon != QStyle::SP_CustomBase)
             action->setIcon(style()->standardIcon(icon));
+        // The letter after "&" is the keyboard accelerator, anywhere in the window.
+        if (caption.contains('&')) {
+            action->setShortcut(QKeySequence::mnemonic(caption));
+            action->setShortcutVisibleInContextMenu(false);
+            addAction(action);
+        }
         connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
         return action;
     };
@@ -462,15 +477,15 @@ void TFormOrvanto::EnvironmentChanged() {
     const RunState& run = Flow->State();
     const InstallationInfo& info = run.Info;
     CheckBoxRemoteUrl->setText(run.RemoteUrl);
-    EditApplicationPath->setText(info.ApplicationPath);
-    EditIniPath->setText(info.IniPath);
-    EditServer->setText(info.Server);
+    ShowText(EditApplicationPath, info.ApplicationPath);
+    ShowText(EditIniPath, info.IniPath);
+    ShowText(EditServer, info.Server);
     EditServer->setVisible(!info.Server.isEmpty());
     LabelServer->setVisible(!info.Server.isEmpty());
     LabelArchivioPos->setText(info.ArchivioLabel);
-    EditFirebirdDirectory->setText(info.FirebirdDirectory);
-    EditArchivioPos->setText(info.ArchivioPos);
-    EditComandoIsql->setText(info.ComandoIsql);
+    ShowText(EditFirebirdDirectory, info.FirebirdDirectory);
+    ShowText(EditArchivioPos, info.ArchivioPos);
+    ShowText(EditComandoIsql, info.ComandoIsql);
     CheckBoxEmbedded->setCheckState(static_cast<Qt::CheckState>(info.EmbeddedState));
 }
 

@@ -12,7 +12,8 @@
 TFormRipristina::TFormRipristina(QWidget* owner) : QDialog(owner) {
     setObjectName(QStringLiteral("FormRipristina"));
     setWindowTitle(QStringLiteral("Ripristina"));
-    QFont font(QStringLiteral("MS Sans Serif"));
+    QFont font;
+    font.setFamilies({"MS Sans Serif", "Liberation Sans", "DejaVu Sans"});
     font.setStyleHint(QFont::SansSerif);
     font.setPointSize(8);
     setFont(font);
