@@ -128,7 +128,11 @@ int Restore(Workflow& flow, ConsoleInterface& ui, const QString& name) {
     }
     if (!ui.AskYesNo(RestoreQuestion(name)))
         return ExitCode::NotConfirmed;
-    RunGuarded(ui, [&flow, &name] { flow.RestoreFromBackup(JoinPath(flow.State().BackupFolder, name)); });
+    // The rollback needs the database's place, which the analysis finds.
+    RunGuarded(ui, [&flow, &name] {
+        flow.AnalyseEnvironment();
+        flow.RestoreFromBackup(JoinPath(flow.State().BackupFolder, name));
+    });
     return ui.Failed ? ExitCode::Failure : ExitCode::Success;
 }
 

@@ -71,10 +71,14 @@ void Workflow::ResetAndCheck() {
     Run.Info.EmbeddedState = 0;
     Interface.EnvironmentChanged();
     Interface.ClearLog();
-    AnalyseEnvironment(Run, SQLConnectionMain, [this](const QString& line) { WriteLog(line); });
-    Interface.EnvironmentChanged();
+    AnalyseEnvironment();
     ScanWorkFolders(Run, 5);
     ActionControllaExecute();
+}
+
+void Workflow::AnalyseEnvironment() {
+    ::AnalyseEnvironment(Run, SQLConnectionMain, [this](const QString& line) { WriteLog(line); });
+    Interface.EnvironmentChanged();
 }
 
 void Workflow::ActionControllaExecute() { ::ActionControllaExecute(Steps); }

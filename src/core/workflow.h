@@ -31,6 +31,8 @@ public:
     void WriteLog(const QString& line);
     // The show-time sequence.
     void ResetAndCheck();
+    // Works out the installation (database, Firebird, isql) and fills the info card and the log.
+    void AnalyseEnvironment();
     void ActionControllaExecute();
     void ActionMostraTuttoExecute();
     void ActionNovitaExecute();

@@ -8,21 +8,24 @@
 // Firebird's command-line SQL tool as Debian installs it.
 inline const QString IsqlProgram = QStringLiteral("/usr/bin/isql-fb");
 
-// The lock folder of the embedded Firebird engine for the whole test process. The engine inside a
-// process reads FIREBIRD_LOCK once, when it starts, and keeps that folder; a folder of one test
-// would be gone for the next. So the engine of every process that links this support is started
-// with a folder that lasts as long as the process, and the isql runs below use the same folder,
-// so that they and the tests' own connections see each other's locks.
+// The lock folder of the embedded Firebird engine, the same for the whole test process. The
+// engine inside a process reads FIREBIRD_LOCK once, when it starts, and keeps that folder; the
+// folder of the first test's TempInstallation would be gone for the next test. So a GoogleTest
+// program starts its engine before the first test with a folder that lasts as long as the
+// process. Give it to the processes a test starts, so that all of them share one lock folder.
+// (An engine opens a database file for itself alone, whatever its lock folder: a second process
+// gets "Database already opened with engine instance, incompatible with current".)
 QString EmbeddedLockFolder();
 
-// Runs an SQL script with isql as sysdba (client text UTF-8, stopping at the first error) on a
-// database, or on none when the script itself creates or connects one. A file path is opened by
-// the embedded engine, "host:path" through a server. Returns isql's output; throws
-// std::runtime_error with isql's messages when it fails.
+// Runs an SQL script with isql as sysdba (client text UTF-8, stopping at the first error, lock
+// folder EmbeddedLockFolder()) on a database, or on none when the script itself creates or
+// connects one. A file path is opened by the embedded engine, "host:path" through a server.
+// Returns isql's output; throws std::runtime_error with isql's messages when it fails.
 QString RunIsql(const QString& database, const QString& script);
 
 // Creates a database with character set ISO8859_1 whose description is the given text (none:
-// NULL) and returns its name as given. Use different files for embedded and server use.
+// NULL) and returns its name as given. While a server has a database file open, the embedded
+// engine cannot open it, and the other way round.
 QString CreateDatabase(const QString& database, const std::optional<QString>& description);
 
 // The single value a one-row, one-column select gives, as isql prints it, blanks around it
@@ -41,7 +44,7 @@ public:
     FirebirdServer();
     FirebirdServer(const FirebirdServer&) = delete;
     FirebirdServer& operator=(const FirebirdServer&) = delete;
-    // SIGTERM, then SIGKILL when it has not ended after a while.
+    // SIGTERM, then SIGKILL when it has not ended after a few seconds.
     ~FirebirdServer();
 
     // The name that reaches a database file through this server.

@@ -1,0 +1,144 @@
+#include "catalogue/versionresource.h"
+#include "support/demosite.h"
+#include "support/firebirdfixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+namespace {
+
+const char* const ScriptColumnCount =
+    "SELECT COUNT(*) FROM RDB$RELATION_FIELDS WHERE RDB$RELATION_NAME = 'CLIENTI' AND RDB$FIELD_NAME = 'CITTA'";
+const char* const SchemaStep = "SELECT CAST(RDB$DESCRIPTION AS VARCHAR(20)) FROM RDB$DATABASE";
+
+QStringList FilesIn(const QString& folder) { return QDir(folder).entryList(QDir::Files | QDir::Hidden); }
+
+class EndToEndTest : public ::testing::Test {
+protected:
+    // Everything a failed update must leave as it was.
+    struct Snapshot {
+        QByteArray Executable, Settings, Archiver;
+        QString Schema, Column;
+        bool operator==(const Snapshot&) const = default;
+        friend void PrintTo(const Snapshot& s, std::ostream* out) {
+            *out << "executable " << s.Executable.left(30).toStdString() << ", settings "
+                 << s.Settings.toStdString() << ", archiver " << s.Archiver.size() << " bytes, schema "
+                 << s.Schema.toStdString() << ", column " << s.Column.toStdString();
+        }
+    };
+
+    Snapshot Take() const {
+        return {Site.Read("Velmora.exe"), Site.Read("velmora.ini"), Site.Read("7za.exe"),
+                QueryValue(Site.DatabaseFile(), SchemaStep), QueryValue(Site.DatabaseFile(), ScriptColumnCount)};
+    }
+
+    DemoSite Site;
+};
+
+} // namespace
+
+TEST_F(EndToEndTest, HeadlessUpdateInstallsEverythingProposed) {
+    const QByteArray settingsBefore = Site.Read("velmora.ini");
+    const QByteArray executableBefore = Site.Read("Velmora.exe");
+    const DemoSite::Result check = Site.Run({"--check"});
+    EXPECT_EQ(check.ExitCode, 3) << check.Errors.toStdString();
+    EXPECT_TRUE(check.Output.startsWith("Inizio analisi ambiente\n"));
+    EXPECT_TRUE(check.Output.contains("Velmora\t3.11.0\t3.12.0\t2930\t1\n")) << check.Output.toStdString();
+    EXPECT_TRUE(check.Output.contains("7za\t16.2.0.0\t26.0.0.0\t"));
+    EXPECT_TRUE(check.Output.contains("Schema database\t205\t206\t0\t1\n"));
+
+    const DemoSite::Result update = Site.Run({"--update"});
+    ASSERT_EQ(update.ExitCode, 0) << update.Errors.toStdString();
+    EXPECT_TRUE(Site.Read("Velmora.exe").startsWith("Velmora 3.12.0: Velmora.exe"));
+    EXPECT_EQ(Site.Read("Velmora.bak"), executableBefore);
+    EXPECT_EQ(Site.Read("BlokCore.dll"), QByteArray("Velmora 3.12.0: BlokCore.dll\n"));
+    EXPECT_EQ(ReadVersionString(Site.ProgramFolder() + "7za.exe", "FileVersion"), QString("26.0.0.0"));
+    QByteArray expectedSettings = settingsBefore;
+    expectedSettings.replace("Versione=3.11.0", "Versione=3.12.0");
+    EXPECT_EQ(Site.Read("velmora.ini"), expectedSettings) << "only Versione changes";
+    EXPECT_EQ(QueryValue(Site.DatabaseFile(), SchemaStep), QString("206"));
+    EXPECT_EQ(QueryValue(Site.DatabaseFile(), ScriptColumnCount), QString("1"));
+    EXPECT_EQ(FilesIn(Site.ProgramFolder() + "Orvo/Copiare"), QStringList()) << "work folder emptied";
+    EXPECT_EQ(FilesIn(Site.ProgramFolder() + "Orvo/Backup").size(), 1);
+
+    EXPECT_EQ(Site.Run({"--check"}).ExitCode, 0) << "nothing left to update";
+}
+
+TEST_F(EndToEndTest, AFailingScriptRollsFilesAndDatabaseBack) {
+    QFile script(Site.ReleaseFolder() + "modifiche206.sql");
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("ALTER TABLE CLIENTI ADD CITTA VARCHAR(60);\nCOMMIT;\nINSERT INTO NON_ESISTE VALUES (1);\nCOMMIT;\n");
+    script.close();
+    Site.Republish();
+    const Snapshot before = Take();
+
+    const DemoSite::Result update = Site.Run({"--update"});
+    EXPECT_EQ(update.ExitCode, 4);
+    EXPECT_TRUE(update.Errors.contains("Impossibile applicare gli aggiornamenti")) << update.Errors.toStdString();
+    Snapshot after = Take();
+    EXPECT_EQ(ReadVersionString(Site.ProgramFolder() + "7za.exe", "FileVersion"), QString("26.0.0.0"))
+        << "the rollback never touches the archiver, installed before the script ran";
+    after.Archiver = before.Archiver;
+    EXPECT_EQ(after, before) << "files, settings and database as before the update";
+    EXPECT_EQ(FilesIn(Site.ProgramFolder() + "Orvo/Backup").size(), 1) << "the archive stays";
+}
+
+TEST_F(EndToEndTest, ACorruptedPackageIsCaughtByItsChecksum) {
+    Site.TamperWithPackage("BlokCore.dll");
+    const Snapshot before = Take();
+    const DemoSite::Result update = Site.Run({"--update"});
+    EXPECT_EQ(update.ExitCode, 4);
+    EXPECT_TRUE(update.Errors.contains("Impossibile scaricare 'BlokCore.dll'")) << update.Errors.toStdString();
+    EXPECT_TRUE(update.Errors.contains("Impossibile scaricare aggiornamenti"));
+    EXPECT_EQ(Take(), before);
+    EXPECT_EQ(FilesIn(Site.ProgramFolder() + "Orvo/Backup"), QStringList()) << "no backup after a failed download";
+}
+
+TEST_F(EndToEndTest, RestoresAnOlderBackupOnlyWhenConfirmed) {
+    const Snapshot before = Take();
+    ASSERT_EQ(Site.Run({"--update"}).ExitCode, 0);
+    const Snapshot after = Take();
+    ASSERT_NE(after, before);
+
+    const DemoSite::Result list = Site.Run({"--list-backups"});
+    ASSERT_EQ(list.ExitCode, 0);
+    const QString archive = list.Output.section('\t', 0, 0);
+    ASSERT_TRUE(archive.endsWith(".7z")) << list.Output.toStdString();
+
+    const DemoSite::Result unconfirmed = Site.Run({"--restore", archive});
+    EXPECT_EQ(unconfirmed.ExitCode, 5);
+    EXPECT_TRUE(unconfirmed.Errors.contains("Ripristinare l'archivio '" + archive + "'?"));
+    EXPECT_EQ(Take(), after);
+
+    EXPECT_EQ(Site.Run({"--restore", "990101_000000.7z", "--yes"}).ExitCode, 4) << "not a listed archive";
+
+    const DemoSite::Result restore = Site.Run({"--restore", archive, "--yes"});
+    EXPECT_EQ(restore.ExitCode, 0) << restore.Errors.toStdString();
+    const Snapshot restored = Take();
+    EXPECT_EQ(restored.Executable, before.Executable);
+    EXPECT_EQ(restored.Schema, before.Schema) << "the database came back from the archive";
+    EXPECT_EQ(restored.Column, before.Column);
+    EXPECT_EQ(restored.Archiver, after.Archiver) << "the archiver is never restored";
+}
+
+TEST_F(EndToEndTest, ReplacingItsOwnExecutableRestartsTheUpdater) {
+    // A stand-in for the new updater: it records its process id and arguments.
+    QFile standIn(Site.ReleaseFolder() + "Orvanto");
+    ASSERT_TRUE(standIn.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    standIn.write("#!/bin/sh\necho \"$$ $*\" > \"$(dirname \"$0\")/restarted.txt\"\n");
+    standIn.close();
+    standIn.setPermissions(standIn.permissions() | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
+    Site.Republish({"Orvanto=1.7.2"});
+
+    const DemoSite::Result check = Site.Run({"--check"});
+    EXPECT_EQ(check.ExitCode, 3);
+    EXPECT_TRUE(check.Output.contains("Orvanto\t1.7.1\t1.7.2\t")) << check.Output.toStdString();
+    EXPECT_FALSE(check.Output.contains("Velmora\t")) << "the updater comes first, alone";
+
+    const DemoSite::Result update = Site.Run({"--update"});
+    EXPECT_EQ(update.ExitCode, 0) << update.Errors.toStdString();
+    EXPECT_EQ(Site.Read("restarted.txt"), QString("%1 --check\n").arg(update.ProcessId).toUtf8())
+        << "the same process now runs the new executable";
+    EXPECT_TRUE(Site.Read("Orvanto.bak").startsWith("\x7f" "ELF")) << "the old executable is kept";
+}

@@ -1,0 +1,93 @@
+#include "support/demosite.h"
+
+#include "support/firebirdfixture.h"
+
+#include <QDir>
+#include <algorithm>
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <stdexcept>
+
+namespace {
+
+const QStringList DemoVersions = {"Orvanto=1.7.1", "Velmora=3.12.0", "7za=26.0.0.0", "Dbexpress=6.2.5.0",
+                                  "Mappe=1.0.2210.55", "Schema database=206"};
+
+QProcessEnvironment ToolEnvironment() {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("FIREBIRD_LOCK", EmbeddedLockFolder());
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    environment.remove("QT_QPA_PLATFORM");
+    return environment;
+}
+
+QString RunTool(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.setProcessEnvironment(ToolEnvironment());
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    if (!process.waitForFinished(300000) || process.exitCode() != 0)
+        throw std::runtime_error(program.toStdString() + " failed: " + process.readAll().toStdString());
+    return QString::fromLocal8Bit(process.readAll());
+}
+
+} // namespace
+
+DemoSite::DemoSite() {
+    QDir().mkpath(Dir.path() + "/site");
+    Server = std::make_unique<NginxServer>(Dir.path() + "/site");
+    RunTool("bash", {QStringLiteral(ORVANTO_SOURCE_DIR "/scripts/make-demo-site"), Dir.path(), RemoteUrl(),
+                     QStringLiteral(ORVANTO_EXECUTABLE), QStringLiteral(ORVANTO_PUBLISH)});
+}
+
+void DemoSite::Republish(const QStringList& changedVersions) const {
+    QStringList versions = changedVersions;
+    for (const QString& version : DemoVersions) {
+        const QString component = version.section('=', 0, 0) + '=';
+        if (std::none_of(versions.begin(), versions.end(), [&](const QString& v) { return v.startsWith(component); }))
+            versions.append(version);
+    }
+    RunTool(QStringLiteral(ORVANTO_PUBLISH), QStringList{ReleaseFolder(), Dir.path() + "/site/velmora"} + versions);
+    MakeWorldReadable(Dir.path() + "/site");
+}
+
+void DemoSite::TamperWithPackage(const QString& fileName) const {
+    QTemporaryDir work;
+    QFile file(work.path() + "/" + fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write("not what was published\n") < 0)
+        throw std::runtime_error("cannot write the tampered file");
+    file.close();
+    const QString package = Dir.path() + "/site/velmora/" + fileName + ".7z";
+    QFile::remove(package);
+    RunTool("7za", {"a", package, file.fileName()});
+    MakeWorldReadable(Dir.path() + "/site");
+}
+
+QByteArray DemoSite::Read(const QString& relativeToProgramFolder) const {
+    QFile file(ProgramFolder() + relativeToProgramFolder);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void DemoSite::Write(const QString& relativeToProgramFolder, const QByteArray& content) const {
+    QFile file(ProgramFolder() + relativeToProgramFolder);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        throw std::runtime_error("cannot write " + file.fileName().toStdString());
+}
+
+DemoSite::Result DemoSite::Run(const QStringList& arguments) const {
+    QProcess process;
+    process.setProcessEnvironment(ToolEnvironment());
+    process.start(ProgramFolder() + "Orvanto", arguments);
+    Result result;
+    if (!process.waitForStarted())
+        throw std::runtime_error("cannot start Orvanto");
+    result.ProcessId = process.processId();
+    if (!process.waitForFinished(300000))
+        throw std::runtime_error("Orvanto did not end");
+    result.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.Output = QString::fromLocal8Bit(process.readAllStandardOutput());
+    result.Errors = QString::fromLocal8Bit(process.readAllStandardError());
+    return result;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "support/nginxserver.h"
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+// The demo installation and its newer release (scripts/make-demo-site) behind a real nginx:
+// Velmora 3.11.0 with an embedded database at schema step 205 and the built Orvanto in its
+// program folder; on the server Velmora 3.12.0, the archiver 26.0 and script 206.
+class DemoSite {
+public:
+    DemoSite();
+
+    QString Folder() const { return Dir.path(); }
+    QString ProgramFolder() const { return Dir.path() + "/Velmora/"; }
+    QString ReleaseFolder() const { return Dir.path() + "/release/"; }
+    QString DatabaseFile() const { return ProgramFolder() + "velmora.fdb"; }
+    QString RemoteUrl() const { return Server->BaseUrl() + "velmora/"; }
+
+    // Publishes the release folder again with the demo's versions, some of them changed
+    // ("COMPONENT=VERSION").
+    void Republish(const QStringList& changedVersions = {}) const;
+    // Replaces a served package by a sound archive with other content.
+    void TamperWithPackage(const QString& fileName) const;
+
+    QByteArray Read(const QString& relativeToProgramFolder) const;
+    void Write(const QString& relativeToProgramFolder, const QByteArray& content) const;
+
+    // Runs the installation's Orvanto with the arguments and waits for its end.
+    struct Result {
+        int ExitCode = -1;
+        qint64 ProcessId = 0;
+        QString Output;
+        QString Errors;
+    };
+    Result Run(const QStringList& arguments) const;
+
+private:
+    QTemporaryDir Dir;
+    std::unique_ptr<NginxServer> Server;
+};
