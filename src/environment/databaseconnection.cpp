@@ -65,9 +65,9 @@ struct DisposeBuilder {
 };
 
 // Firebird's own message for a failed call.
-QString ErrorText(const IStatus* status) {
+QString ErrorText(IStatus* status) {
     char buffer[4096];
-    Master()->getUtilInterface()->formatStatus(buffer, sizeof buffer, const_cast<IStatus*>(status));
+    Master()->getUtilInterface()->formatStatus(buffer, sizeof buffer, status);
     return QString::fromLocal8Bit(buffer).trimmed();
 }
 
@@ -118,18 +118,14 @@ unsigned ColumnIndex(ThrowingStatus& status, Firebird::IMessageMetadata* metadat
     throw OrvantoError("Campo " + column + " non presente nel risultato di: " + statement);
 }
 
-bool IsBlob(unsigned type) {
-    return type == SQL_BLOB;
-}
-
 // The row format to fetch: the statement's own, with the wanted column turned into text by the
 // engine unless it is text or a BLOB already.
 Firebird::IMessageMetadata* RowFormat(ThrowingStatus& status, Firebird::IMessageMetadata* columns,
                                       unsigned index) {
     const unsigned type = columns->getType(&status, index);
     const Handle<Firebird::IMetadataBuilder> builder(columns->getBuilder(&status));
-    if (type != SQL_TEXT && type != SQL_VARYING && !IsBlob(type)) {
-        builder->setType(&status, index, SQL_VARYING | 1);
+    if (type != SQL_TEXT && type != SQL_VARYING && type != SQL_BLOB) {
+        builder->setType(&status, index, SQL_VARYING | 1); // 1: may be NULL
         builder->setLength(&status, index, ConvertedTextLength);
     }
     return builder->getMetadata(&status);
@@ -165,7 +161,7 @@ QString ReadColumn(ThrowingStatus& status, Firebird::IAttachment* attachment,
         return {};
     const unsigned char* field = row.data() + format->getOffset(&status, index);
     const unsigned type = format->getType(&status, index);
-    if (IsBlob(type))
+    if (type == SQL_BLOB)
         return ReadBlob(status, attachment, transaction, field);
     if (type == SQL_TEXT) {
         QString text = QString::fromLatin1(reinterpret_cast<const char*>(field),

@@ -1,6 +1,7 @@
 #include "support/tempinstall.h"
 
 #include "environment/lowlevel.h"
+#include "support/firebirdfixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -40,7 +41,8 @@ TempInstallation::TempInstallation() {
     QDir(Root()).mkpath("etc/xdg");
     Env.Set("XDG_CONFIG_HOME", Root() + "/home/.config");
     Env.Set("XDG_CONFIG_DIRS", Root() + "/etc/xdg");
-    Env.Set("FIREBIRD_LOCK", Root() + "/firebird-lock");
+    // The embedded engine of this process and the isql runs it starts share one lock folder.
+    Env.Set("FIREBIRD_LOCK", EmbeddedLockFolder());
     OverrideProgramFolder(ProgramFolder());
 }
 
