@@ -18,8 +18,10 @@ namespace {
 
 const QString VelmoraExecutable = QStringLiteral("velmora.exe");
 
-// Moves an installed file aside to its kept copy (an older kept copy is deleted first) and copies
-// the new file in its place.
+// Moves an installed file aside to its kept copy (an older kept copy is deleted first) and puts
+// the new file in its place. The work folder's copy is not needed afterwards (the scan after the
+// update deletes it), so it is moved when it can be, which is instant and never leaves half a
+// file; across file systems it is copied.
 bool ReplaceFile(const QString& source, const QString& target) {
     if (FileExists(target)) {
         const QString kept = KeptCopyPath(target);
@@ -28,7 +30,7 @@ bool ReplaceFile(const QString& source, const QString& target) {
         if (!QFile::rename(target, kept))
             return false;
     }
-    return QFile::copy(source, target);
+    return QFile::rename(source, target) || QFile::copy(source, target);
 }
 
 } // namespace

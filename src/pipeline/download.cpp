@@ -11,7 +11,8 @@
 #include "pipeline/httpclient.h"
 
 #include <QDir>
-#include <QSaveFile>
+#include <QFile>
+#include <filesystem>
 #include <memory>
 #include <openssl/evp.h>
 
@@ -19,6 +20,7 @@ namespace {
 
 const QString DownloadCaption = QStringLiteral("Download");
 const QString DownloadFailedMessage = QStringLiteral("Impossibile scaricare ");
+const QString WriteOperation = QStringLiteral("Scrittura del file");
 const QString UnavailableDigest = QStringLiteral("Calcolo SHA-256 non riuscito");
 constexpr int PackageAttempts = 4;
 
@@ -57,22 +59,42 @@ private:
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> Context;
 };
 
-// Streams the package into a temporary file beside it and puts it in place only when it is
+// The partial download beside the package, removed unless it became the package.
+class PartialFile {
+public:
+    explicit PartialFile(const QString& package) : File(package + QStringLiteral(".part")) {}
+    ~PartialFile() {
+        File.close();
+        QFile::remove(File.fileName());
+    }
+    PartialFile(const PartialFile&) = delete;
+    PartialFile& operator=(const PartialFile&) = delete;
+
+    QFile File;
+};
+
+// Streams the package into a partial file beside it and puts it in place only when it is
 // complete and, where the catalogue gives one, its SHA-256 matches. False for a mismatch (the
-// package is then not kept); throws OrvantoError when the transfer or the writing fails.
+// package is then not kept); throws OrvantoError when the transfer or the writing fails. The
+// work folder is scratch space, so nothing here waits for the disk.
 bool FetchPackage(const Services& services, const QString& fileName, const QString& package) {
     const QString expected = services.Run.PackageChecksums.value(fileName + ".7z");
-    QSaveFile file(package);
-    if (!file.open(QIODevice::WriteOnly))
-        throw OrvantoError::Failure(QStringLiteral("Scrittura del file"), package,
-                                    file.errorString());
+    PartialFile partial(package);
+    QFile& file = partial.File;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw OrvantoError::Failure(WriteOperation, file.fileName(), file.errorString());
     HashingSink sink(file, !expected.isEmpty());
     services.Http.Get(PackageAddress(services.Run.RemoteUrl, fileName), sink);
+    if (!file.flush())
+        throw OrvantoError::Failure(WriteOperation, file.fileName(), file.errorString());
+    file.close();
     if (!expected.isEmpty() && expected.compare(sink.HexDigest(), Qt::CaseInsensitive) != 0)
         return false;
-    if (!file.commit())
-        throw OrvantoError::Failure(QStringLiteral("Scrittura del file"), package,
-                                    file.errorString());
+    std::error_code error;
+    std::filesystem::rename(QFile::encodeName(file.fileName()).toStdString(),
+                            QFile::encodeName(package).toStdString(), error);
+    if (error)
+        throw OrvantoError::Failure(WriteOperation, package, QString::fromStdString(error.message()));
     return true;
 }
 

@@ -1,0 +1,201 @@
+#include "catalogue/requiredfiles.h"
+#include "pipeline/download.h"
+#include "support/updatesite.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+namespace {
+
+class DownloadTest : public ::testing::Test {
+protected:
+    DownloadTest() {
+        // A server of our own that logs every request, so that fetches can be counted.
+        Site.Server = std::make_unique<NginxServer>(
+            Site.ServedFolder(),
+            NginxServer::Options{false, false,
+                                 "    access_log " + LogFolder.path() + "/access.log;\n"});
+        Site.Run.RemoteUrl = Site.Server->BaseUrl();
+    }
+
+    void Tick(const QString& caption, bool checked = true) {
+        Site.Run.Checklist.append({caption, {}, checked});
+    }
+
+    QString Work(const QString& name) const { return Site.Run.CopyFolder + name; }
+
+    QByteArray Read(const QString& path) const {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+    // How often the server was asked for a package. A last request on the same kept-open
+    // connection makes sure the server has logged the ones before it.
+    int Requests(const QString& package) {
+        QBuffer ignored;
+        ignored.open(QIODevice::WriteOnly);
+        try {
+            Site.Http.Get(Site.Run.RemoteUrl + "sentinel", ignored);
+        } catch (const std::exception&) {
+        }
+        return QString::fromUtf8(Read(LogFolder.path() + "/access.log"))
+            .count("\"GET /" + package + " HTTP/");
+    }
+
+    QStringList Captions() const {
+        QStringList captions;
+        for (const QString& event : Site.Ui.Events) {
+            if (event.startsWith("caption: "))
+                captions.append(event.mid(9));
+        }
+        return captions;
+    }
+
+    QTemporaryDir LogFolder;
+    UpdateSite Site;
+};
+
+QString Sha256(const QString& path) {
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return QString::fromLatin1(
+        QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
+}
+
+} // namespace
+
+TEST_F(DownloadTest, NoTickedRowFetchesNothing) {
+    Tick(Component::Mappe, false);
+    Site.Run.DownloadedCount = 7;
+    EXPECT_TRUE(DownloadUpdates(Site.Steps));
+    EXPECT_EQ(Site.Run.DownloadedCount, 0);
+    EXPECT_EQ(Captions(), QStringList({"Download", "Download"}));
+    EXPECT_TRUE(Site.Ui.DownloadVisible);
+    EXPECT_TRUE(QDir(Site.Run.CopyFolder).isEmpty());
+    EXPECT_TRUE(Site.Ui.Messages.isEmpty());
+}
+
+TEST_F(DownloadTest, FetchesTickedRowsInRowOrderThenListOrder) {
+    Site.PublishPackage("dbexpida41.dll", "driver");
+    Site.PublishPackage("atlas.html", "map");
+    Site.PublishPackage("WebView2Loader.dll", "loader");
+    Tick(Component::Dbexpress);
+    Tick(Component::Orvanto, false);
+    // Captions differing in case only fetch nothing: no Velmora package is served.
+    Tick("velmora");
+    Tick(Component::Mappe);
+    ASSERT_TRUE(DownloadUpdates(Site.Steps));
+    EXPECT_EQ(Captions(),
+              QStringList({"Download", "Download dbexpida41.dll", "Download", "Download atlas.html",
+                           "Download", "Download WebView2Loader.dll", "Download", "Download"}));
+    EXPECT_EQ(Site.Run.DownloadedCount, 3);
+    EXPECT_EQ(Read(Work("dbexpida41.dll")), "driver");
+    EXPECT_EQ(Read(Work("atlas.html")), "map");
+    EXPECT_EQ(Read(Work("WebView2Loader.dll")), "loader");
+    EXPECT_EQ(QDir(Site.Run.CopyFolder).entryList(QDir::Files | QDir::Hidden).size(), 3)
+        << "no package file and no temporary file is left";
+    EXPECT_TRUE(Site.Ui.Messages.isEmpty());
+}
+
+TEST_F(DownloadTest, AMissingSecondPackageStopsWithoutRetryOrMessage) {
+    Site.PublishPackage("atlas.html", "map");
+    Tick(Component::Mappe);
+    Tick(Component::Dbexpress);
+    EXPECT_FALSE(DownloadUpdates(Site.Steps));
+    EXPECT_EQ(Read(Work("atlas.html")), "map");
+    EXPECT_EQ(Site.Run.DownloadedCount, 1);
+    EXPECT_EQ(Site.Ui.DownloadCaption, "Download WebView2Loader.dll");
+    EXPECT_TRUE(Site.Ui.Messages.isEmpty());
+    EXPECT_EQ(Requests("WebView2Loader.dll.7z"), 1);
+    EXPECT_EQ(Requests("dbexpida41.dll.7z"), 0);
+}
+
+TEST_F(DownloadTest, APackageThatKeepsFailingIsFetchedFourTimesThenNamed) {
+    Site.WriteServed("it's.dll.7z", "not an archive");
+    Site.PublishPackage("Velmora.exe", "program");
+    Site.Run.PackageChecksums["Velmora.exe.7z"] = QString(64, '0');
+    Site.PublishPackage("atlas.html", "map");
+    QDir().mkpath(Work("atlas.html"));
+    const struct {
+        const char* Why;
+        QString Name;
+        QString Message;
+    } table[] = {
+        {"fails its archive test", "it's.dll", "Impossibile scaricare 'it''s.dll'"},
+        {"has another checksum", "Velmora.exe", "Impossibile scaricare 'Velmora.exe'"},
+        {"cannot be unpacked", "atlas.html", "Impossibile scaricare 'atlas.html'"},
+    };
+    for (const auto& row : table) {
+        Site.Ui.Messages.clear();
+        EXPECT_FALSE(DownloadPackage(Site.Steps, row.Name)) << row.Why;
+        EXPECT_EQ(Site.Ui.Messages, QStringList{row.Message}) << row.Why;
+        EXPECT_EQ(Requests(row.Name + ".7z"), 4) << row.Why;
+        EXPECT_EQ(Site.Ui.DownloadCaption, "Download " + row.Name) << row.Why;
+    }
+    EXPECT_EQ(Site.Run.DownloadedCount, 0);
+    EXPECT_FALSE(QFile::exists(Work("Velmora.exe.7z")))
+        << "a package with another checksum is not kept";
+}
+
+TEST_F(DownloadTest, AMatchingChecksumInAnyLetterCaseIsAccepted) {
+    Site.PublishPackage("atlas.html", "map");
+    Site.Run.PackageChecksums["atlas.html.7z"] =
+        Sha256(Site.ServedFolder() + "atlas.html.7z").toUpper();
+    Tick(Component::Mappe);
+    Site.Run.RequiredFiles = {{Component::Mappe, "atlas.html", "", false}};
+    EXPECT_TRUE(DownloadUpdates(Site.Steps));
+    EXPECT_EQ(Read(Work("atlas.html")), "map");
+    EXPECT_EQ(Requests("atlas.html.7z"), 1);
+}
+
+TEST_F(DownloadTest, AnEarlierPackageOfTheSameNameIsReplaced) {
+    Site.PublishPackage("atlas.html", "old map");
+    QFile::copy(Site.ServedFolder() + "atlas.html.7z", Work("atlas.html.7z"));
+    Site.PublishPackage("atlas.html", "new map");
+    EXPECT_TRUE(DownloadPackage(Site.Steps, "atlas.html"));
+    EXPECT_EQ(Read(Work("atlas.html")), "new map");
+    EXPECT_FALSE(QFile::exists(Work("atlas.html.7z")));
+    EXPECT_EQ(Site.Run.DownloadedCount, 1);
+    EXPECT_EQ(Site.Ui.DownloadCaption, "Download");
+}
+
+TEST_F(DownloadTest, AMissingWorkFolderIsCreated) {
+    Site.PublishPackage("atlas.html", "map");
+    ASSERT_TRUE(QDir(Site.Install.ProgramFolder() + "Orvo").removeRecursively());
+    Tick(Component::Mappe);
+    Site.Run.RequiredFiles = {{Component::Mappe, "atlas.html", "", false}};
+    EXPECT_TRUE(DownloadUpdates(Site.Steps));
+    EXPECT_EQ(Read(Work("atlas.html")), "map");
+}
+
+TEST_F(DownloadTest, APackageFileThatCannotBeWrittenFailsAtOnce) {
+    Site.PublishPackage("atlas.html", "map");
+    Tick(Component::Mappe);
+    Site.Run.RequiredFiles = {{Component::Mappe, "atlas.html", "", false}};
+    const struct {
+        const char* Why;
+        std::function<void()> Prepare;
+    } table[] = {
+        {"a folder stands where the package goes",
+         [&] {
+             QDir().mkpath(Work("atlas.html.7z"));
+         }},
+        {"a file stands where the work folder goes",
+         [&] {
+             QDir(Site.Install.ProgramFolder() + "Orvo").removeRecursively();
+             Site.Install.WriteFile("Velmora/Orvo", "a file");
+         }},
+    };
+    for (const auto& row : table) {
+        row.Prepare();
+        const int before = Requests("atlas.html.7z");
+        EXPECT_FALSE(DownloadUpdates(Site.Steps)) << row.Why;
+        EXPECT_LE(Requests("atlas.html.7z") - before, 1) << row.Why << ": no further attempt";
+        EXPECT_TRUE(Site.Ui.Messages.isEmpty()) << row.Why;
+        EXPECT_EQ(Site.Run.DownloadedCount, 0) << row.Why;
+    }
+}
