@@ -26,8 +26,9 @@ double MillisecondsPerRound(int rounds, const std::function<void()>& round) {
 int main(int argc, char* argv[]) {
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 20;
     UpdateSite site;
-    site.WriteCatalogue("[VERSIONI]\nOrvanto=1.7.2\nVelmora=3.12.0\n7za=26.0\nDbexpress=7.0\nMappe=2.0\n"
-                        "Schema database=207\nFirebird=9.0\n");
+    site.WriteCatalogue(
+        "[VERSIONI]\nOrvanto=1.7.2\nVelmora=3.12.0\n7za=26.0\nDbexpress=7.0\nMappe=2.0\n"
+        "Schema database=207\nFirebird=9.0\n");
     site.Install.WriteFile("Velmora/Velmora.exe", "installed");
     QStringList heads;
     for (const RequiredFile& file : site.Run.RequiredFiles) {
@@ -41,19 +42,25 @@ int main(int argc, char* argv[]) {
     }
     site.Run.ShowAll = true;
 
-    const double ours = MillisecondsPerRound(rounds, [&site] { ActionControllaExecute(site.Steps); });
+    const double ours =
+        MillisecondsPerRound(rounds, [&site] { ActionControllaExecute(site.Steps); });
 
     QStringList curlArguments{"-s", "-o", "/dev/null", site.Run.RemoteUrl + "update.ini"};
     for (const QString& head : heads)
-        curlArguments << "--next" << "-s" << "-I" << "-o" << "/dev/null" << head;
-    const double curl = MillisecondsPerRound(rounds, [&curlArguments] {
-        QProcess::execute("curl", curlArguments);
-    });
+        curlArguments << "--next"
+                      << "-s"
+                      << "-I"
+                      << "-o"
+                      << "/dev/null" << head;
+    const double curl = MillisecondsPerRound(
+        rounds, [&curlArguments] { QProcess::execute("curl", curlArguments); });
 
     std::printf("update check with \"Mostra tutto\": 1 GET + %lld HEAD requests, %zu rows\n",
-                static_cast<long long>(heads.size()), static_cast<size_t>(site.Run.Checklist.size()));
+                static_cast<long long>(heads.size()),
+                static_cast<size_t>(site.Run.Checklist.size()));
     std::printf("  Orvanto check : %8.2f ms per check (mean of %d)\n", ours, rounds);
-    std::printf("  curl, same    : %8.2f ms per run (one connection, process start included)\n", curl);
+    std::printf("  curl, same    : %8.2f ms per run (one connection, process start included)\n",
+                curl);
     std::printf("  ratio         : %8.2f (target at most 1.5)\n", ours / curl);
     return 0;
 }

@@ -22,14 +22,17 @@ int Fail(const QString& message) {
     return 1;
 }
 
-bool Pack(const QString& releaseFolder, const QString& name, const QString& package, QString& error) {
+bool Pack(const QString& releaseFolder, const QString& name, const QString& package,
+          QString& error) {
     QFile::remove(package);
     QProcess archiver;
     archiver.setWorkingDirectory(releaseFolder);
     archiver.setStandardOutputFile(QProcess::nullDevice());
     archiver.start(QStringLiteral("7za"), {"a", "-mx5", "-bd", package, "--", name});
-    if (!archiver.waitForFinished(-1) || archiver.exitStatus() != QProcess::NormalExit || archiver.exitCode() != 0) {
-        error = "7za non ha creato " + package + ": " + QString::fromLocal8Bit(archiver.readAllStandardError());
+    if (!archiver.waitForFinished(-1) || archiver.exitStatus() != QProcess::NormalExit ||
+        archiver.exitCode() != 0) {
+        error = "7za non ha creato " + package + ": " +
+                QString::fromLocal8Bit(archiver.readAllStandardError());
         return false;
     }
     return true;
@@ -49,7 +52,8 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     const QStringList arguments = QCoreApplication::arguments().mid(1);
     if (arguments.size() < 2 || arguments.contains("--help"))
-        return Fail("uso: orvanto-publish CARTELLA_RILASCIO CARTELLA_SERVER [COMPONENTE=VERSIONE ...]");
+        return Fail(
+            "uso: orvanto-publish CARTELLA_RILASCIO CARTELLA_SERVER [COMPONENTE=VERSIONE ...]");
     const QDir release(arguments[0]);
     const QDir server(arguments[1]);
     if (!release.exists())

@@ -170,21 +170,26 @@ void TFormOrvanto::BuildActions() {
         return action;
     };
     const auto none = QStyle::SP_CustomBase;
-    ActionControlla = make("ActionControlla", "&Controlla", "Verifica se sono disponibili nuovi aggiornamenti",
-                           QStyle::SP_BrowserReload, &TFormOrvanto::ActionControllaExecute);
-    ActionAggiorna = make("ActionAggiorna", "&Aggiorna", "Scarica ed installa eventuali aggiornamenti di Velmora",
+    ActionControlla =
+        make("ActionControlla", "&Controlla", "Verifica se sono disponibili nuovi aggiornamenti",
+             QStyle::SP_BrowserReload, &TFormOrvanto::ActionControllaExecute);
+    ActionAggiorna = make("ActionAggiorna", "&Aggiorna",
+                          "Scarica ed installa eventuali aggiornamenti di Velmora",
                           QStyle::SP_ArrowDown, &TFormOrvanto::ActionAggiornaExecute);
-    ActionRipristina = make("ActionRipristina", "&Ripristina",
-                            "Ripristina la situazione del programma prima dell'ultimo aggiornamento effettuato.",
-                            QStyle::SP_DialogResetButton, &TFormOrvanto::ActionRipristinaExecute);
-    ActionNovita = make("ActionNovita", QString::fromUtf8("Novità"),
-                        QString::fromUtf8("Mostra tutte le novità introdotte nell'ultima versione (e non solo) del programma"),
-                        QStyle::SP_MessageBoxInformation, &TFormOrvanto::ActionNovitaExecute);
+    ActionRipristina =
+        make("ActionRipristina", "&Ripristina",
+             "Ripristina la situazione del programma prima dell'ultimo aggiornamento effettuato.",
+             QStyle::SP_DialogResetButton, &TFormOrvanto::ActionRipristinaExecute);
+    ActionNovita = make(
+        "ActionNovita", QString::fromUtf8("Novità"),
+        QString::fromUtf8(
+            "Mostra tutte le novità introdotte nell'ultima versione (e non solo) del programma"),
+        QStyle::SP_MessageBoxInformation, &TFormOrvanto::ActionNovitaExecute);
     ActionMostraTutto = make("ActionMostraTutto", "&Mostra tutto", QString(), none,
                              &TFormOrvanto::ActionMostraTuttoExecute);
     ActionImpostazioni = make("ActionImpostazioni", QString::fromUtf8("\u2699"),
-                              "Mostra impostazioni e dettagli relativi all'ambiente da aggiornare", none,
-                              &TFormOrvanto::ActionImpostazioniExecute);
+                              "Mostra impostazioni e dettagli relativi all'ambiente da aggiornare",
+                              none, &TFormOrvanto::ActionImpostazioniExecute);
     ActionBackToMain = make("ActionBackToMain", QString::fromUtf8("\U0001F814 Indietro"),
                             "Ritorna alla visualizzazione principale", none,
                             &TFormOrvanto::ActionBackToMainExecute);
@@ -206,7 +211,8 @@ QWidget* TFormOrvanto::BuildMainCard() {
 
     ListViewVersioni = new QTableWidget(0, 4);
     ListViewVersioni->setObjectName(QStringLiteral("ListViewVersioni"));
-    ListViewVersioni->setHorizontalHeaderLabels({"Componente", "Installato", "Disponibile", "Dimensione (KB)"});
+    ListViewVersioni->setHorizontalHeaderLabels(
+        {"Componente", "Installato", "Disponibile", "Dimensione (KB)"});
     for (int column = 0; column < 4; ++column) {
         ListViewVersioni->setColumnWidth(column, ColumnWidths[column]);
         ListViewVersioni->horizontalHeaderItem(column)->setTextAlignment(
@@ -225,11 +231,13 @@ QWidget* TFormOrvanto::BuildMainCard() {
     ListViewVersioni->setSelectionMode(QAbstractItemView::SingleSelection);
     ListViewVersioni->setContextMenuPolicy(Qt::CustomContextMenu);
     ListViewVersioni->installEventFilter(new NoToolTip(ListViewVersioni));
-    connect(ListViewVersioni, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { PopupMenu->popup(ListViewVersioni->viewport()->mapToGlobal(at)); });
+    connect(ListViewVersioni, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        PopupMenu->popup(ListViewVersioni->viewport()->mapToGlobal(at));
+    });
     connect(ListViewVersioni, &QTableWidget::itemChanged, this, &TFormOrvanto::ListViewItemChanged);
 
-    GroupBoxDownload = ProgressGroup("GroupBoxDownload", "Download", "ProgressBarDownload", &ProgressBarDownload);
+    GroupBoxDownload =
+        ProgressGroup("GroupBoxDownload", "Download", "ProgressBarDownload", &ProgressBarDownload);
     GroupBoxAggiornamento = ProgressGroup("GroupBoxAggiornamento", "Aggiornamento",
                                           "ProgressBarAggiornamento", &ProgressBarAggiornamento);
 
@@ -243,7 +251,8 @@ QWidget* TFormOrvanto::BuildMainCard() {
         auto* tool = new QToolButton(panel);
         tool->setObjectName(QLatin1String(name));
         tool->setDefaultAction(action);
-        tool->setToolButtonStyle(action->icon().isNull() ? Qt::ToolButtonTextOnly : Qt::ToolButtonTextBesideIcon);
+        tool->setToolButtonStyle(action->icon().isNull() ? Qt::ToolButtonTextOnly
+                                                         : Qt::ToolButtonTextBesideIcon);
         tool->setFixedSize(width, 32);
         if (!tooltip)
             tool->installEventFilter(new NoToolTip(tool));
@@ -254,8 +263,9 @@ QWidget* TFormOrvanto::BuildMainCard() {
     ButtonAggiorna->setMenu(PopupMenuAggiorna);
     ButtonAggiorna->setPopupMode(QToolButton::MenuButtonPopup);
     ButtonAggiorna->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(ButtonAggiorna, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { PopupMenuAggiorna->popup(ButtonAggiorna->mapToGlobal(at)); });
+    connect(ButtonAggiorna, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        PopupMenuAggiorna->popup(ButtonAggiorna->mapToGlobal(at));
+    });
     QToolButton* novita = button("ButtonNovita", ActionNovita, 75, false);
     novita->setToolButtonStyle(Qt::ToolButtonTextOnly);
     QToolButton* impostazioni = button("ButtonImpostazioni", ActionImpostazioni, 30, false);
@@ -375,25 +385,38 @@ void TFormOrvanto::FormShow() {
     ResetAndCheck();
 }
 
-void TFormOrvanto::ResetAndCheck() { Flow->ResetAndCheck(); }
+void TFormOrvanto::ResetAndCheck() {
+    Flow->ResetAndCheck();
+}
 
-void TFormOrvanto::Guarded(const std::function<void()>& action) { RunGuarded(*this, action); }
+void TFormOrvanto::Guarded(const std::function<void()>& action) {
+    RunGuarded(*this, action);
+}
 
-void TFormOrvanto::ActionControllaExecute() { Guarded([this] { Flow->ActionControllaExecute(); }); }
+void TFormOrvanto::ActionControllaExecute() {
+    Guarded([this] { Flow->ActionControllaExecute(); });
+}
 
-void TFormOrvanto::ActionAggiornaExecute() { Guarded([this] { Flow->ActionAggiornaExecute(); }); }
+void TFormOrvanto::ActionAggiornaExecute() {
+    Guarded([this] { Flow->ActionAggiornaExecute(); });
+}
 
 void TFormOrvanto::ActionRipristinaExecute() {
     Guarded([this] {
-        const std::optional<QString> archive = RestoreDialog->ChooseArchive(Flow->State().BackupFolder);
+        const std::optional<QString> archive =
+            RestoreDialog->ChooseArchive(Flow->State().BackupFolder);
         if (archive)
             Flow->RestoreFromBackup(JoinPath(Flow->State().BackupFolder, *archive));
     });
 }
 
-void TFormOrvanto::ActionNovitaExecute() { Guarded([this] { Flow->ActionNovitaExecute(); }); }
+void TFormOrvanto::ActionNovitaExecute() {
+    Guarded([this] { Flow->ActionNovitaExecute(); });
+}
 
-void TFormOrvanto::ActionMostraTuttoExecute() { Guarded([this] { Flow->ActionMostraTuttoExecute(); }); }
+void TFormOrvanto::ActionMostraTuttoExecute() {
+    Guarded([this] { Flow->ActionMostraTuttoExecute(); });
+}
 
 void TFormOrvanto::ActionImpostazioniExecute() {
     CardPanelMain->setCurrentIndex((CardPanelMain->currentIndex() + 1) % CardPanelMain->count());
@@ -411,28 +434,42 @@ void TFormOrvanto::ListViewItemChanged(QTableWidgetItem* item) {
         rows[item->row()].Checked = item->checkState() == Qt::Checked;
 }
 
-void TFormOrvanto::ShowMessage(const QString& text) { QMessageBox::information(this, Title, text); }
+void TFormOrvanto::ShowMessage(const QString& text) {
+    QMessageBox::information(this, Title, text);
+}
 
 bool TFormOrvanto::AskYesNo(const QString& text) {
     return QMessageBox::question(this, Title, text, QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::No) == QMessageBox::Yes;
 }
 
-void TFormOrvanto::ShowError(const QString& text) { QMessageBox::critical(this, Title, text); }
+void TFormOrvanto::ShowError(const QString& text) {
+    QMessageBox::critical(this, Title, text);
+}
 
-void TFormOrvanto::AppendLog(const QString& line) { MemoLog->appendPlainText(line); }
+void TFormOrvanto::AppendLog(const QString& line) {
+    MemoLog->appendPlainText(line);
+}
 
-void TFormOrvanto::ClearLog() { MemoLog->clear(); }
+void TFormOrvanto::ClearLog() {
+    MemoLog->clear();
+}
 
-void TFormOrvanto::SetDownloadCaption(const QString& caption) { GroupBoxDownload->setTitle(caption); }
+void TFormOrvanto::SetDownloadCaption(const QString& caption) {
+    GroupBoxDownload->setTitle(caption);
+}
 
-void TFormOrvanto::SetDownloadVisible(bool visible) { GroupBoxDownload->setVisible(visible); }
+void TFormOrvanto::SetDownloadVisible(bool visible) {
+    GroupBoxDownload->setVisible(visible);
+}
 
 void TFormOrvanto::SetDownloadProgress(int maximum, int position) {
     ShowProgress(ProgressBarDownload, maximum, position);
 }
 
-void TFormOrvanto::SetUpdateVisible(bool visible) { GroupBoxAggiornamento->setVisible(visible); }
+void TFormOrvanto::SetUpdateVisible(bool visible) {
+    GroupBoxAggiornamento->setVisible(visible);
+}
 
 void TFormOrvanto::SetUpdateProgress(int maximum, int position) {
     ShowProgress(ProgressBarAggiornamento, maximum, position);
@@ -446,7 +483,9 @@ void TFormOrvanto::SetBusy(bool busy) {
             QApplication::restoreOverrideCursor();
 }
 
-void TFormOrvanto::ProcessEvents() { QApplication::processEvents(); }
+void TFormOrvanto::ProcessEvents() {
+    QApplication::processEvents();
+}
 
 void TFormOrvanto::SetActionsEnabled(bool enabled) {
     for (QAction* action : {ActionControlla, ActionAggiorna, ActionRipristina, ActionMostraTutto})
@@ -461,7 +500,8 @@ void TFormOrvanto::ChecklistChanged() {
         const ChecklistRow& row = rows[r];
         for (int column = 0; column < 4; ++column) {
             auto* item = new QTableWidgetItem(column == 0 ? row.Caption : row.SubItem(column - 1));
-            item->setTextAlignment((column == 0 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter);
+            item->setTextAlignment((column == 0 ? Qt::AlignLeft : Qt::AlignRight) |
+                                   Qt::AlignVCenter);
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable |
                            (column == 0 ? Qt::ItemIsUserCheckable : Qt::NoItemFlags));
             if (column == 0)
@@ -489,6 +529,10 @@ void TFormOrvanto::EnvironmentChanged() {
     CheckBoxEmbedded->setCheckState(static_cast<Qt::CheckState>(info.EmbeddedState));
 }
 
-void TFormOrvanto::ShowMainCard() { CardPanelMain->setCurrentIndex(0); }
+void TFormOrvanto::ShowMainCard() {
+    CardPanelMain->setCurrentIndex(0);
+}
 
-void TFormOrvanto::OpenAddress(const QString& address) { QDesktopServices::openUrl(QUrl(address)); }
+void TFormOrvanto::OpenAddress(const QString& address) {
+    QDesktopServices::openUrl(QUrl(address));
+}

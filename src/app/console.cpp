@@ -18,19 +18,24 @@ const QString Usage = QStringLiteral(
     "\n"
     "  --check [--show-all]    analizza l'installazione e controlla gli aggiornamenti; stampa il\n"
     "                          registro dell'analisi e una riga per componente (componente,\n"
-    "                          installato, disponibile, dimensione in KB, 1 se proposto), separati\n"
+    "                          installato, disponibile, dimensione in KB, 1 se proposto), "
+    "separati\n"
     "                          da tabulazioni. Uscita 0: nessun aggiornamento; 3: aggiornamenti\n"
     "                          proposti; 4: controllo fallito.\n"
-    "  --update [--show-all]   controlla e installa gli aggiornamenti proposti. Uscita 0: riuscito;\n"
+    "  --update [--show-all]   controlla e installa gli aggiornamenti proposti. Uscita 0: "
+    "riuscito;\n"
     "                          4: non riuscito, con il messaggio sullo standard error.\n"
-    "  --list-backups          elenca le copie di sicurezza (archivio, data), separate da tabulazioni.\n"
+    "  --list-backups          elenca le copie di sicurezza (archivio, data), separate da "
+    "tabulazioni.\n"
     "  --restore NOME [--yes]  ripristina la copia di sicurezza NOME; senza --yes la domanda di\n"
-    "                          conferma riceve la risposta predefinita (No). Uscita 0: ripristinata;\n"
+    "                          conferma riceve la risposta predefinita (No). Uscita 0: "
+    "ripristinata;\n"
     "                          5: non confermata; 4: archivio non trovato.\n"
     "  --fileversion FILE      stampa la versione (FileVersion) di un file eseguibile Windows.\n"
     "  --help                  mostra questo aiuto.\n"
     "\n"
-    "Altre uscite: 1 se Orvanto è già in esecuzione dalla stessa cartella, 2 se manca velmora.ini.\n");
+    "Altre uscite: 1 se Orvanto è già in esecuzione dalla stessa cartella, 2 se manca "
+    "velmora.ini.\n");
 
 void Print(FILE* stream, const QString& text) {
     std::fprintf(stream, "%s\n", text.toLocal8Bit().constData());
@@ -164,8 +169,8 @@ std::optional<int> RunConsoleCommand(const QStringList& arguments) {
     }
     flow->State().ShowAll = arguments.contains("--show-all");
     // After replacing its own executable the updater starts anew and reports the new state.
-    flow->State().RestartArguments = flow->State().ShowAll ? QStringList{"--check", "--show-all"}
-                                                          : QStringList{"--check"};
+    flow->State().RestartArguments =
+        flow->State().ShowAll ? QStringList{"--check", "--show-all"} : QStringList{"--check"};
     if (command == "--check")
         return Check(*flow, ui);
     if (command == "--update")

@@ -3,6 +3,7 @@
 #include "catalogue/versionresource.h"
 #include "core/error.h"
 #include "core/instanceguard.h"
+#include "core/sanitizer.h"
 #include "restore/UnitRipristina.h"
 
 #include <QApplication>
@@ -10,12 +11,15 @@
 #include <cstdio>
 #include <cstring>
 
+ORVANTO_LEAK_SUPPRESSIONS
+
 namespace {
 
 const QString Title = QStringLiteral("Orvanto");
 
 bool HasDisplay() {
-    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
 }
 
@@ -37,7 +41,8 @@ void TellBeforeStart(const QString& text) {
 }
 
 int PrintFileVersion(const char* path) {
-    PrintLine(stdout, ReadVersionString(QString::fromLocal8Bit(path), QStringLiteral("FileVersion")));
+    PrintLine(stdout,
+              ReadVersionString(QString::fromLocal8Bit(path), QStringLiteral("FileVersion")));
     return 0;
 }
 

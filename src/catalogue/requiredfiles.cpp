@@ -89,6 +89,20 @@ quint32 GetComponentSize(const RequiredFileList& files, const QString& component
     return total;
 }
 
+QList<SelectedFile> SelectedFiles(const RunState& run) {
+    QList<SelectedFile> selected;
+    for (const ChecklistRow& row : run.Checklist) {
+        if (!row.Checked)
+            continue;
+        for (const RequiredFile& file : run.RequiredFiles) {
+            if (file.ComponentName == row.Caption &&
+                IsFileIncluded(run.RequiredFiles, file.FileName))
+                selected.append({row, file});
+        }
+    }
+    return selected;
+}
+
 bool ScanWorkFolders(const RunState& run, int flags) {
     if (flags & 1) {
         for (const RequiredFile& file : run.RequiredFiles) {

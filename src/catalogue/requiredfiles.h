@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalogue/varie.h"
+
 #include <QList>
 #include <QString>
 
@@ -44,6 +46,16 @@ bool IsFileIncluded(const RequiredFileList& files, const QString& fileName);
 // package that does not answer is named in a "File mancante: " message and adds nothing.
 quint32 GetComponentSize(const RequiredFileList& files, const QString& component,
                          const QString& remoteUrl, HttpClient& http, UserInterface& ui);
+
+// A file of a ticked component that takes part in the update, with its checklist row.
+struct SelectedFile {
+    ChecklistRow Row;
+    RequiredFile File;
+};
+
+// The files the update installs: ticked rows from the first, each row's taking-part files of its
+// component in list order. Copies, since window events may run while they are worked through.
+QList<SelectedFile> SelectedFiles(const RunState& run);
 
 // Work-folder scan. Flag 1: downloaded files and packages and the scripts of the work folder;
 // flag 2: backup archives past their retention; flag 4: kept copies (".bak") in the installation.

@@ -17,7 +17,8 @@
 
 namespace {
 
-const QString AdministratorMessage = QStringLiteral("L'aggiornamento deve esser eseguito come amministratore");
+const QString AdministratorMessage =
+    QStringLiteral("L'aggiornamento deve esser eseguito come amministratore");
 // More pending scripts than any real schema history: a catalogue asking for them is damaged.
 constexpr long long MaxPendingScripts = 10000;
 
@@ -41,8 +42,8 @@ public:
 
     void Run(const QString& catalogue) {
         const Probed installed{GetSchemaVersion(&S.Connection), GetDriverVersion(),
-                               GetApplicationVersion(), GetFirebirdVersion(&S.Connection),
-                               GetWebViewLoaderVersion(), GetArchiverVersion()};
+                               GetApplicationVersion(),         GetFirebirdVersion(&S.Connection),
+                               GetWebViewLoaderVersion(),       GetArchiverVersion()};
         const IniFile reader(catalogue);
         S.Run.Checklist.clear();
         DropScriptEntries();
@@ -67,7 +68,8 @@ private:
             return reader.ReadString(CatalogueSection, component, QString());
         };
 
-        const bool updaterNewer = Consider(Component::Orvanto, UpdaterVersion, available(Component::Orvanto));
+        const bool updaterNewer =
+            Consider(Component::Orvanto, UpdaterVersion, available(Component::Orvanto));
         if (updaterNewer && !S.Run.ShowAll)
             return;
         Consider(Component::Velmora, installed.Application, available(Component::Velmora));
@@ -94,14 +96,16 @@ private:
         return newer;
     }
 
-    void AddRow(const QString& component, const QString& installed, const QString& available, bool newer) {
+    void AddRow(const QString& component, const QString& installed, const QString& available,
+                bool newer) {
         S.Run.Checklist.append(ChecklistRow());
         ChecklistRow* row = &S.Run.Checklist.last();
         SetItemText(row, -1, component);
         SetItemText(row, 0, installed);
         SetItemText(row, 1, available);
         S.Ui.ChecklistChanged();
-        const quint32 size = GetComponentSize(S.Run.RequiredFiles, component, S.Run.RemoteUrl, S.Http, S.Ui);
+        const quint32 size =
+            GetComponentSize(S.Run.RequiredFiles, component, S.Run.RemoteUrl, S.Http, S.Ui);
         row = &S.Run.Checklist.last();
         SetItemText(row, 2, QString::number(size));
         row->Checked = newer;
@@ -110,13 +114,15 @@ private:
 
     // Script entries belong to the checklist they were found for: a new check starts without them.
     void DropScriptEntries() {
-        S.Run.RequiredFiles.removeIf([](const RequiredFile& file) { return file.ComponentName == Component::Schema; });
+        S.Run.RequiredFiles.removeIf(
+            [](const RequiredFile& file) { return file.ComponentName == Component::Schema; });
     }
 
     void AppendScripts(const IniFile& reader, long long installed, long long available) {
         if (available - installed > MaxPendingScripts)
-            throw OrvantoError(QStringLiteral("Il catalogo chiede %1 script di database: valore non valido")
-                                   .arg(available - installed));
+            throw OrvantoError(
+                QStringLiteral("Il catalogo chiede %1 script di database: valore non valido")
+                    .arg(available - installed));
         for (long long step = installed + 1; step <= available; ++step) {
             S.Run.RequiredFiles.append({Component::Schema, ScriptFileName(step), QString(), false});
             ReadChecksum(reader, ScriptFileName(step));

@@ -9,7 +9,9 @@ struct ChecklistRow {
     QStringList SubItems;
     bool Checked = false;
 
-    QString SubItem(int index) const { return index < SubItems.size() ? SubItems[index] : QString(); }
+    QString SubItem(int index) const {
+        return index < SubItems.size() ? SubItems[index] : QString();
+    }
 };
 
 // Sets the caption (column -1) or a sub-item of a row, adding empty sub-items as needed.

@@ -1,14 +1,14 @@
 #include "core/workflow.h"
 
-#include "core/error.h"
-#include "core/userinterface.h"
 #include "catalogue/updatecheck.h"
 #include "core/busyscope.h"
-#include "pipeline/rollback.h"
-#include "pipeline/updateaction.h"
+#include "core/error.h"
+#include "core/userinterface.h"
 #include "environment/analysis.h"
 #include "environment/impostazioni.h"
 #include "environment/lowlevel.h"
+#include "pipeline/rollback.h"
+#include "pipeline/updateaction.h"
 #include "restore/newslink.h"
 
 bool VerboseRequested(const QStringList& arguments) {
@@ -81,7 +81,9 @@ void Workflow::AnalyseEnvironment() {
     Interface.EnvironmentChanged();
 }
 
-void Workflow::ActionControllaExecute() { ::ActionControllaExecute(Steps); }
+void Workflow::ActionControllaExecute() {
+    ::ActionControllaExecute(Steps);
+}
 
 void Workflow::ActionMostraTuttoExecute() {
     Run.ShowAll = true;
@@ -97,4 +99,6 @@ void Workflow::RestoreFromBackup(const QString& archivePath) {
     RestoreBackup(Steps, archivePath);
 }
 
-void Workflow::ActionNovitaExecute() { OpenDocument(Interface, MakeNewsLink(QString())); }
+void Workflow::ActionNovitaExecute() {
+    OpenDocument(Interface, MakeNewsLink(QString()));
+}

@@ -14,7 +14,8 @@ const QString NotAvailable = QStringLiteral("N/D");
 
 // The first "*.fdb" plain file of the folder, by name, that is not a security database.
 QString FirstDatabaseIn(const QString& folder) {
-    const QStringList names = QDir(folder).entryList({QStringLiteral("*.fdb")}, QDir::Files, QDir::Name);
+    const QStringList names =
+        QDir(folder).entryList({QStringLiteral("*.fdb")}, QDir::Files, QDir::Name);
     for (const QString& name : names) {
         if (!name.startsWith(QStringLiteral("security"), Qt::CaseInsensitive))
             return name;
@@ -25,7 +26,8 @@ QString FirstDatabaseIn(const QString& folder) {
 } // namespace
 
 QString FindIsqlCommand(const QString& firebirdFolder) {
-    const QString binFolder = firebirdFolder.isEmpty() ? QString() : JoinPath(firebirdFolder, "bin/");
+    const QString binFolder =
+        firebirdFolder.isEmpty() ? QString() : JoinPath(firebirdFolder, "bin/");
     QString command = JoinPath(binFolder, QStringLiteral("isql"));
     if (!FileExists(command)) {
         command = QStandardPaths::findExecutable(QStringLiteral("isql-fb"));

@@ -72,7 +72,9 @@ QString QuoteIfSpaced(const QString& text) {
     return text.contains(' ') ? '"' + text + '"' : text;
 }
 
-void OverrideFirebirdFolder(const std::optional<QString>& folder) { FirebirdFolderOverride() = folder; }
+void OverrideFirebirdFolder(const std::optional<QString>& folder) {
+    FirebirdFolderOverride() = folder;
+}
 
 QString GetFirebirdFolder() {
     const auto& override = FirebirdFolderOverride();

@@ -46,37 +46,29 @@ bool ApplyUpdates(const Services& services) {
 
     QString newVelmora;
     QString newOrvanto;
-    // The rows and entries are copied: the check at the end rebuilds both.
-    const QList<ChecklistRow> rows = run.Checklist;
-    const RequiredFileList files = run.RequiredFiles;
-    for (const ChecklistRow& row : rows) {
-        if (!row.Checked)
-            continue;
-        for (const RequiredFile& file : files) {
-            if (file.ComponentName != row.Caption || !IsFileIncluded(files, file.FileName))
-                continue;
-            const QString source = JoinPath(run.CopyFolder, file.FileName);
-            if (!FileExists(source))
+    for (const auto& [row, file] : SelectedFiles(run)) {
+        const QString source = JoinPath(run.CopyFolder, file.FileName);
+        if (!FileExists(source))
+            return false;
+        if (file.ComponentName == Component::Schema) {
+            if (RunCommand(ScriptCommand(run.IsqlCommand, source, run.DatabasePath)) != 0)
                 return false;
-            if (file.ComponentName == Component::Schema) {
-                if (RunCommand(ScriptCommand(run.IsqlCommand, source, run.DatabasePath)) != 0)
-                    return false;
-            } else {
-                if (!ReplaceFile(source, InstalledPath(file)))
-                    return false;
-                const QString lower = file.FileName.toLower();
-                if (lower == VelmoraExecutable)
-                    newVelmora = row.SubItem(1);
-                else if (lower == UpdaterExecutableName.toLower())
-                    newOrvanto = row.SubItem(1);
-            }
-            ui.SetUpdateProgress(run.DownloadedCount, ++done);
-            ui.ProcessEvents();
+        } else {
+            if (!ReplaceFile(source, InstalledPath(file)))
+                return false;
+            const QString lower = file.FileName.toLower();
+            if (lower == VelmoraExecutable)
+                newVelmora = row.SubItem(1);
+            else if (lower == UpdaterExecutableName.toLower())
+                newOrvanto = row.SubItem(1);
         }
+        ui.SetUpdateProgress(run.DownloadedCount, ++done);
+        ui.ProcessEvents();
     }
 
     if (!newVelmora.isEmpty())
-        WriteIniValue(FindSettingsFile(), QStringLiteral("PRINCIPALE"), QStringLiteral("Versione"), newVelmora);
+        WriteIniValue(FindSettingsFile(), QStringLiteral("PRINCIPALE"), QStringLiteral("Versione"),
+                      newVelmora);
     if (!newOrvanto.isEmpty()) {
         ReplaceProcess(JoinPath(GetProgramFolder(), UpdaterExecutableName),
                        QStringList{UpdaterExecutableName} + run.RestartArguments);

@@ -19,7 +19,7 @@
 namespace {
 
 const QString DownloadCaption = QStringLiteral("Download");
-const QString DownloadFailedMessage = QStringLiteral("Impossibile scaricare ");
+const QString PackageFailedMessage = QStringLiteral("Impossibile scaricare ");
 const QString WriteOperation = QStringLiteral("Scrittura del file");
 const QString UnavailableDigest = QStringLiteral("Calcolo SHA-256 non riuscito");
 constexpr int PackageAttempts = 4;
@@ -94,7 +94,8 @@ bool FetchPackage(const Services& services, const QString& fileName, const QStri
     std::filesystem::rename(QFile::encodeName(file.fileName()).toStdString(),
                             QFile::encodeName(package).toStdString(), error);
     if (error)
-        throw OrvantoError::Failure(WriteOperation, package, QString::fromStdString(error.message()));
+        throw OrvantoError::Failure(WriteOperation, package,
+                                    QString::fromStdString(error.message()));
     return true;
 }
 
@@ -119,7 +120,7 @@ bool DownloadPackage(const Services& services, const QString& fileName) {
             return true;
         }
     }
-    ui.ShowMessage(DownloadFailedMessage + QuoteSingle(fileName));
+    ui.ShowMessage(PackageFailedMessage + QuoteSingle(fileName));
     return false;
 }
 
@@ -133,17 +134,9 @@ bool DownloadUpdates(const Services& services) {
         ui.SetDownloadCaption(DownloadCaption);
         ui.SetDownloadVisible(true);
         ui.ProcessEvents();
-        // Copies: window events run during the transfers.
-        const QList<ChecklistRow> rows = run.Checklist;
-        const RequiredFileList files = run.RequiredFiles;
-        for (const ChecklistRow& row : rows) {
-            if (!row.Checked)
-                continue;
-            for (const RequiredFile& file : files) {
-                if (file.ComponentName == row.Caption && IsFileIncluded(files, file.FileName) &&
-                    !DownloadPackage(services, file.FileName))
-                    return false;
-            }
+        for (const SelectedFile& selected : SelectedFiles(run)) {
+            if (!DownloadPackage(services, selected.File.FileName))
+                return false;
         }
         ui.SetDownloadCaption(DownloadCaption);
         ui.ProcessEvents();

@@ -87,7 +87,9 @@ HttpClient::HttpClient(UserInterface& ui, const TlsSettings& tls)
 
 HttpClient::~HttpClient() = default;
 
-void HttpClient::SetTlsSettings(const TlsSettings& tls) { Tls = tls; }
+void HttpClient::SetTlsSettings(const TlsSettings& tls) {
+    Tls = tls;
+}
 
 void HttpClient::Get(const QString& address, QIODevice& sink) {
     Transfer transfer{Interface, Curl->Easy};
@@ -139,7 +141,9 @@ void HttpClient::Perform(const QString& address, Transfer& transfer) {
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, ConnectTimeoutSeconds);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, StallSeconds);
-    curl_easy_setopt(easy, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_0) | static_cast<long>(CURL_SSLVERSION_MAX_DEFAULT));
+    curl_easy_setopt(easy, CURLOPT_SSLVERSION,
+                     static_cast<long>(CURL_SSLVERSION_TLSv1_0) |
+                         static_cast<long>(CURL_SSLVERSION_MAX_DEFAULT));
     curl_easy_setopt(easy, CURLOPT_SSL_CIPHER_LIST, CipherList);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, Tls.VerifyCertificate ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, Tls.VerifyCertificate ? 2L : 0L);
@@ -178,7 +182,8 @@ void HttpClient::Perform(const QString& address, Transfer& transfer) {
     long status = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
     if (transfer.SinkFailed)
-        throw fail(QStringLiteral("impossibile scrivere i dati ricevuti: ") + transfer.Sink->errorString());
+        throw fail(QStringLiteral("impossibile scrivere i dati ricevuti: ") +
+                   transfer.Sink->errorString());
     if (result != CURLE_OK) {
         const QString detail = errorText[0] != '\0' ? QString::fromUtf8(errorText)
                                                     : QString::fromUtf8(curl_easy_strerror(result));

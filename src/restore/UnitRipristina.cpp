@@ -72,7 +72,8 @@ void TFormRipristina::showEvent(QShowEvent* event) {
 void TFormRipristina::FormShow() {
     ListViewBackup->clear();
     for (const BackupArchive& archive : ListBackupArchives(ArchiveFolder)) {
-        auto* item = new QTreeWidgetItem(ListViewBackup, {archive.Name, FormatArchiveMoment(archive.Moment)});
+        auto* item = new QTreeWidgetItem(ListViewBackup,
+                                         {archive.Name, FormatArchiveMoment(archive.Moment)});
         item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
     }
     ListViewBackup->setCurrentItem(nullptr);

@@ -15,7 +15,9 @@ bool AllDigits(const QString& text) {
     return true;
 }
 
-int Number(const QString& name, int position) { return name.mid(position, 2).toInt(); }
+int Number(const QString& name, int position) {
+    return name.mid(position, 2).toInt();
+}
 
 // The first separator character in a locale's format, or the fall-back.
 QChar SeparatorOf(const QString& format, QChar fallback) {
@@ -29,7 +31,8 @@ QChar SeparatorOf(const QString& format, QChar fallback) {
 } // namespace
 
 std::optional<QDateTime> MomentFromArchiveName(const QString& name) {
-    if (name.size() < 13 || !AllDigits(name.left(6)) || name[6] != '_' || !AllDigits(name.mid(7, 6)))
+    if (name.size() < 13 || !AllDigits(name.left(6)) || name[6] != '_' ||
+        !AllDigits(name.mid(7, 6)))
         return std::nullopt;
     const QDate date(2000 + Number(name, 0), Number(name, 2), Number(name, 4));
     const QTime time(Number(name, 7), Number(name, 9), Number(name, 11));
@@ -40,8 +43,8 @@ std::optional<QDateTime> MomentFromArchiveName(const QString& name) {
 
 QList<BackupArchive> ListBackupArchives(const QString& folder) {
     QList<BackupArchive> archives;
-    const QStringList names =
-        QDir(folder).entryList({QStringLiteral("*.7z")}, QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    const QStringList names = QDir(folder).entryList(
+        {QStringLiteral("*.7z")}, QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
     for (const QString& name : names) {
         if (const auto moment = MomentFromArchiveName(name))
             archives.append({name, *moment});

@@ -16,7 +16,8 @@ struct BackupArchive {
 // ascending. Other names, and names whose date or time does not exist, are left out.
 QList<BackupArchive> ListBackupArchives(const QString& folder);
 
-// The moment of a name of the form yymmdd_hhnnss, when the name has that form and the moment exists.
+// The moment of a name of the form yymmdd_hhnnss, when the name has that form and the moment
+// exists.
 std::optional<QDateTime> MomentFromArchiveName(const QString& name);
 
 // "dd/mm/yyyy hh:nn:ss" with the locale's date and time separators.

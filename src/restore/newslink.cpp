@@ -8,7 +8,9 @@ QString MakeLink(const QString& address, const QString& caption) {
     return "<a href=\"" + address + "\">" + caption + "</a>";
 }
 
-QString MakeNewsLink(const QString& caption) { return MakeLink(NewsPageAddress, caption); }
+QString MakeNewsLink(const QString& caption) {
+    return MakeLink(NewsPageAddress, caption);
+}
 
 void OpenDocument(UserInterface& ui, const QString& text) {
     if (!text.isEmpty())

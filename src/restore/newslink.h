@@ -5,7 +5,8 @@
 class UserInterface;
 
 // Velmora's documentation wiki; page names are appended directly.
-inline const QString WikiBaseAddress = QStringLiteral("https://code.example.org/velmora/docs/wiki/");
+inline const QString WikiBaseAddress =
+    QStringLiteral("https://code.example.org/velmora/docs/wiki/");
 inline const QString NewsPageAddress = WikiBaseAddress + QStringLiteral("novita");
 
 // The address itself for an empty caption, else an HTML anchor (nothing escaped).

@@ -44,11 +44,14 @@ private slots:
         QVERIFY2(!unexpected.Answered(), qPrintable(unexpected.Text()));
         QVERIFY(site.Read("Velmora.exe").startsWith("Velmora 3.12.0"));
         QVERIFY(site.Read("velmora.ini").contains("Versione=3.12.0"));
-        // The embedded engine of this process holds the file while connected; isql is another process.
+        // The embedded engine of this process holds the file while connected; isql is another
+        // process.
         window.Run().Connection().Close();
-        QCOMPARE(QueryValue(site.DatabaseFile(), "SELECT CAST(RDB$DESCRIPTION AS VARCHAR(9)) FROM RDB$DATABASE"),
+        QCOMPARE(QueryValue(site.DatabaseFile(),
+                            "SELECT CAST(RDB$DESCRIPTION AS VARCHAR(9)) FROM RDB$DATABASE"),
                  QString("206"));
-        QCOMPARE(ReadVersionString(site.ProgramFolder() + "7za.exe", "FileVersion"), QString("16.2.0.0"));
+        QCOMPARE(ReadVersionString(site.ProgramFolder() + "7za.exe", "FileVersion"),
+                 QString("16.2.0.0"));
         // The check at the end proposes the archiver again.
         QCOMPARE(list->rowCount(), 1);
         QCOMPARE(list->item(0, 0)->text(), QString("7za"));

@@ -8,11 +8,13 @@
 
 namespace {
 
-const char* const ScriptColumnCount =
-    "SELECT COUNT(*) FROM RDB$RELATION_FIELDS WHERE RDB$RELATION_NAME = 'CLIENTI' AND RDB$FIELD_NAME = 'CITTA'";
+const char* const ScriptColumnCount = "SELECT COUNT(*) FROM RDB$RELATION_FIELDS WHERE "
+                                      "RDB$RELATION_NAME = 'CLIENTI' AND RDB$FIELD_NAME = 'CITTA'";
 const char* const SchemaStep = "SELECT CAST(RDB$DESCRIPTION AS VARCHAR(20)) FROM RDB$DATABASE";
 
-QStringList FilesIn(const QString& folder) { return QDir(folder).entryList(QDir::Files | QDir::Hidden); }
+QStringList FilesIn(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden);
+}
 
 class EndToEndTest : public ::testing::Test {
 protected:
@@ -23,14 +25,16 @@ protected:
         bool operator==(const Snapshot&) const = default;
         friend void PrintTo(const Snapshot& s, std::ostream* out) {
             *out << "executable " << s.Executable.left(30).toStdString() << ", settings "
-                 << s.Settings.toStdString() << ", archiver " << s.Archiver.size() << " bytes, schema "
-                 << s.Schema.toStdString() << ", column " << s.Column.toStdString();
+                 << s.Settings.toStdString() << ", archiver " << s.Archiver.size()
+                 << " bytes, schema " << s.Schema.toStdString() << ", column "
+                 << s.Column.toStdString();
         }
     };
 
     Snapshot Take() const {
         return {Site.Read("Velmora.exe"), Site.Read("velmora.ini"), Site.Read("7za.exe"),
-                QueryValue(Site.DatabaseFile(), SchemaStep), QueryValue(Site.DatabaseFile(), ScriptColumnCount)};
+                QueryValue(Site.DatabaseFile(), SchemaStep),
+                QueryValue(Site.DatabaseFile(), ScriptColumnCount)};
     }
 
     DemoSite Site;
@@ -44,7 +48,8 @@ TEST_F(EndToEndTest, HeadlessUpdateInstallsEverythingProposed) {
     const DemoSite::Result check = Site.Run({"--check"});
     EXPECT_EQ(check.ExitCode, 3) << check.Errors.toStdString();
     EXPECT_TRUE(check.Output.startsWith("Inizio analisi ambiente\n"));
-    EXPECT_TRUE(check.Output.contains("Velmora\t3.11.0\t3.12.0\t2930\t1\n")) << check.Output.toStdString();
+    EXPECT_TRUE(check.Output.contains("Velmora\t3.11.0\t3.12.0\t2930\t1\n"))
+        << check.Output.toStdString();
     EXPECT_TRUE(check.Output.contains("7za\t16.2.0.0\t26.0.0.0\t"));
     EXPECT_TRUE(check.Output.contains("Schema database\t205\t206\t0\t1\n"));
 
@@ -53,13 +58,15 @@ TEST_F(EndToEndTest, HeadlessUpdateInstallsEverythingProposed) {
     EXPECT_TRUE(Site.Read("Velmora.exe").startsWith("Velmora 3.12.0: Velmora.exe"));
     EXPECT_EQ(Site.Read("Velmora.bak"), executableBefore);
     EXPECT_EQ(Site.Read("BlokCore.dll"), QByteArray("Velmora 3.12.0: BlokCore.dll\n"));
-    EXPECT_EQ(ReadVersionString(Site.ProgramFolder() + "7za.exe", "FileVersion"), QString("26.0.0.0"));
+    EXPECT_EQ(ReadVersionString(Site.ProgramFolder() + "7za.exe", "FileVersion"),
+              QString("26.0.0.0"));
     QByteArray expectedSettings = settingsBefore;
     expectedSettings.replace("Versione=3.11.0", "Versione=3.12.0");
     EXPECT_EQ(Site.Read("velmora.ini"), expectedSettings) << "only Versione changes";
     EXPECT_EQ(QueryValue(Site.DatabaseFile(), SchemaStep), QString("206"));
     EXPECT_EQ(QueryValue(Site.DatabaseFile(), ScriptColumnCount), QString("1"));
-    EXPECT_EQ(FilesIn(Site.ProgramFolder() + "Orvo/Copiare"), QStringList()) << "work folder emptied";
+    EXPECT_EQ(FilesIn(Site.ProgramFolder() + "Orvo/Copiare"), QStringList())
+        << "work folder emptied";
     EXPECT_EQ(FilesIn(Site.ProgramFolder() + "Orvo/Backup").size(), 1);
 
     EXPECT_EQ(Site.Run({"--check"}).ExitCode, 0) << "nothing left to update";
@@ -68,16 +75,19 @@ TEST_F(EndToEndTest, HeadlessUpdateInstallsEverythingProposed) {
 TEST_F(EndToEndTest, AFailingScriptRollsFilesAndDatabaseBack) {
     QFile script(Site.ReleaseFolder() + "modifiche206.sql");
     ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write("ALTER TABLE CLIENTI ADD CITTA VARCHAR(60);\nCOMMIT;\nINSERT INTO NON_ESISTE VALUES (1);\nCOMMIT;\n");
+    script.write("ALTER TABLE CLIENTI ADD CITTA VARCHAR(60);\nCOMMIT;\nINSERT INTO NON_ESISTE "
+                 "VALUES (1);\nCOMMIT;\n");
     script.close();
     Site.Republish();
     const Snapshot before = Take();
 
     const DemoSite::Result update = Site.Run({"--update"});
     EXPECT_EQ(update.ExitCode, 4);
-    EXPECT_TRUE(update.Errors.contains("Impossibile applicare gli aggiornamenti")) << update.Errors.toStdString();
+    EXPECT_TRUE(update.Errors.contains("Impossibile applicare gli aggiornamenti"))
+        << update.Errors.toStdString();
     Snapshot after = Take();
-    EXPECT_EQ(ReadVersionString(Site.ProgramFolder() + "7za.exe", "FileVersion"), QString("26.0.0.0"))
+    EXPECT_EQ(ReadVersionString(Site.ProgramFolder() + "7za.exe", "FileVersion"),
+              QString("26.0.0.0"))
         << "the rollback never touches the archiver, installed before the script ran";
     after.Archiver = before.Archiver;
     EXPECT_EQ(after, before) << "files, settings and database as before the update";
@@ -89,10 +99,12 @@ TEST_F(EndToEndTest, ACorruptedPackageIsCaughtByItsChecksum) {
     const Snapshot before = Take();
     const DemoSite::Result update = Site.Run({"--update"});
     EXPECT_EQ(update.ExitCode, 4);
-    EXPECT_TRUE(update.Errors.contains("Impossibile scaricare 'BlokCore.dll'")) << update.Errors.toStdString();
+    EXPECT_TRUE(update.Errors.contains("Impossibile scaricare 'BlokCore.dll'"))
+        << update.Errors.toStdString();
     EXPECT_TRUE(update.Errors.contains("Impossibile scaricare aggiornamenti"));
     EXPECT_EQ(Take(), before);
-    EXPECT_EQ(FilesIn(Site.ProgramFolder() + "Orvo/Backup"), QStringList()) << "no backup after a failed download";
+    EXPECT_EQ(FilesIn(Site.ProgramFolder() + "Orvo/Backup"), QStringList())
+        << "no backup after a failed download";
 }
 
 TEST_F(EndToEndTest, RestoresAnOlderBackupOnlyWhenConfirmed) {
@@ -111,7 +123,8 @@ TEST_F(EndToEndTest, RestoresAnOlderBackupOnlyWhenConfirmed) {
     EXPECT_TRUE(unconfirmed.Errors.contains("Ripristinare l'archivio '" + archive + "'?"));
     EXPECT_EQ(Take(), after);
 
-    EXPECT_EQ(Site.Run({"--restore", "990101_000000.7z", "--yes"}).ExitCode, 4) << "not a listed archive";
+    EXPECT_EQ(Site.Run({"--restore", "990101_000000.7z", "--yes"}).ExitCode, 4)
+        << "not a listed archive";
 
     const DemoSite::Result restore = Site.Run({"--restore", archive, "--yes"});
     EXPECT_EQ(restore.ExitCode, 0) << restore.Errors.toStdString();
@@ -128,7 +141,8 @@ TEST_F(EndToEndTest, ReplacingItsOwnExecutableRestartsTheUpdater) {
     ASSERT_TRUE(standIn.open(QIODevice::WriteOnly | QIODevice::Truncate));
     standIn.write("#!/bin/sh\necho \"$$ $*\" > \"$(dirname \"$0\")/restarted.txt\"\n");
     standIn.close();
-    standIn.setPermissions(standIn.permissions() | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
+    standIn.setPermissions(standIn.permissions() | QFile::ExeOwner | QFile::ExeGroup |
+                           QFile::ExeOther);
     Site.Republish({"Orvanto=1.7.2"});
 
     const DemoSite::Result check = Site.Run({"--check"});
@@ -140,5 +154,8 @@ TEST_F(EndToEndTest, ReplacingItsOwnExecutableRestartsTheUpdater) {
     EXPECT_EQ(update.ExitCode, 0) << update.Errors.toStdString();
     EXPECT_EQ(Site.Read("restarted.txt"), QString("%1 --check\n").arg(update.ProcessId).toUtf8())
         << "the same process now runs the new executable";
-    EXPECT_TRUE(Site.Read("Orvanto.bak").startsWith("\x7f" "ELF")) << "the old executable is kept";
+    EXPECT_TRUE(Site.Read("Orvanto.bak")
+                    .startsWith("\x7f"
+                                "ELF"))
+        << "the old executable is kept";
 }

@@ -46,3 +46,23 @@ TEST(SingleInstance, RefusesASecondStartFromTheSameFolderOnly) {
     EXPECT_TRUE(
         renamedAgain.StandardError().contains(QString::fromUtf8("più istanze di Orvanto2")));
 }
+
+TEST(Startup, AMissingSettingsFileFailsWithItsMessageAndCodeTwo) {
+    TempInstallation install;
+    RunningProgram check(CopyProgramTo(install.ProgramFolder()), {"--check"}, false);
+    ASSERT_TRUE(check.WaitForExit(30000));
+    EXPECT_EQ(check.ExitCode(), 2);
+    EXPECT_TRUE(
+        check.StandardError().contains("Costruttore classe Impostazioni: file inesistente"));
+}
+
+TEST(Startup, HelpListsTheHeadlessCommands) {
+    TempInstallation install;
+    RunningProgram help(CopyProgramTo(install.ProgramFolder()), {"--help"}, false);
+    ASSERT_TRUE(help.WaitForExit(30000));
+    EXPECT_EQ(help.ExitCode(), 0);
+    const QString text = help.StandardOutput();
+    for (const char* option : {"--check", "--show-all", "--update", "--list-backups", "--restore",
+                               "--yes", "--fileversion"})
+        EXPECT_TRUE(text.contains(option)) << option;
+}

@@ -62,7 +62,8 @@ private slots:
             QVERIFY(Qt::Alignment(list->horizontalHeaderItem(column)->textAlignment()) & expected);
         }
         QCOMPARE(window.findChild<QGroupBox*>("GroupBoxDownload")->title(), QString("Download"));
-        QCOMPARE(window.findChild<QGroupBox*>("GroupBoxAggiornamento")->title(), QString("Aggiornamento"));
+        QCOMPARE(window.findChild<QGroupBox*>("GroupBoxAggiornamento")->title(),
+                 QString("Aggiornamento"));
         QCOMPARE(window.findChild<QGroupBox*>("GroupBoxDownload")->height(), 48);
 
         struct ActionFact {
@@ -72,16 +73,22 @@ private slots:
             bool icon;
         };
         const ActionFact actions[] = {
-            {"ActionControlla", "&Controlla", "Verifica se sono disponibili nuovi aggiornamenti", true},
-            {"ActionAggiorna", "&Aggiorna", "Scarica ed installa eventuali aggiornamenti di Velmora", true},
+            {"ActionControlla", "&Controlla", "Verifica se sono disponibili nuovi aggiornamenti",
+             true},
+            {"ActionAggiorna", "&Aggiorna",
+             "Scarica ed installa eventuali aggiornamenti di Velmora", true},
             {"ActionRipristina", "&Ripristina",
-             "Ripristina la situazione del programma prima dell'ultimo aggiornamento effettuato.", true},
+             "Ripristina la situazione del programma prima dell'ultimo aggiornamento effettuato.",
+             true},
             {"ActionNovita", QString::fromUtf8("Novità"),
-             QString::fromUtf8("Mostra tutte le novità introdotte nell'ultima versione (e non solo) del programma"), true},
+             QString::fromUtf8("Mostra tutte le novità introdotte nell'ultima versione (e non "
+                               "solo) del programma"),
+             true},
             {"ActionMostraTutto", "&Mostra tutto", "", false},
             {"ActionImpostazioni", QString::fromUtf8("\u2699"),
              "Mostra impostazioni e dettagli relativi all'ambiente da aggiornare", false},
-            {"ActionBackToMain", QString::fromUtf8("\U0001F814 Indietro"), "Ritorna alla visualizzazione principale", false},
+            {"ActionBackToMain", QString::fromUtf8("\U0001F814 Indietro"),
+             "Ritorna alla visualizzazione principale", false},
         };
         for (const ActionFact& fact : actions) {
             auto* action = window.findChild<QAction*>(fact.name);
@@ -93,7 +100,8 @@ private slots:
         QStringList popup;
         for (QAction* entry : window.findChild<QMenu*>("PopupMenu")->actions())
             popup.append(entry->isSeparator() ? "-" : entry->objectName());
-        QCOMPARE(popup, QStringList({"ActionControlla", "ActionAggiorna", "-", "ActionMostraTutto"}));
+        QCOMPARE(popup,
+                 QStringList({"ActionControlla", "ActionAggiorna", "-", "ActionMostraTutto"}));
         auto* split = window.findChild<QToolButton*>("ButtonAggiorna");
         QCOMPARE(split->popupMode(), QToolButton::MenuButtonPopup);
         QCOMPARE(split->menu()->actions().value(0)->objectName(), QString("ActionRipristina"));
@@ -110,11 +118,14 @@ private slots:
             QString label;
         };
         const Case cases[] = {
-            {"[PRINCIPALE]\nDatabase=ARCHIVIO\n", false, "Percorso archivio dati (database ARCHIVIO)"},
-            {"[PRINCIPALE]\nDatabase server=srvdati\n", true, "Percorso archivio dati (database VELMORA)"},
+            {"[PRINCIPALE]\nDatabase=ARCHIVIO\n", false,
+             "Percorso archivio dati (database ARCHIVIO)"},
+            {"[PRINCIPALE]\nDatabase server=srvdati\n", true,
+             "Percorso archivio dati (database VELMORA)"},
         };
         for (const Case& c : cases) {
-            Install->WriteSettings(c.settings + "[ORVANTO]\nRemote url=" + Server->BaseUrl().toUtf8() + "\n");
+            Install->WriteSettings(c.settings +
+                                   "[ORVANTO]\nRemote url=" + Server->BaseUrl().toUtf8() + "\n");
             TFormRipristina dialog;
             TFormOrvanto window({}, &dialog);
             QCOMPARE(!window.findChild<QLineEdit*>("EditServer")->isHidden(), c.serverVisible);
@@ -126,8 +137,10 @@ private slots:
             QCOMPARE(url->text(), Server->BaseUrl());
             QVERIFY(url->isChecked());
             QVERIFY(!url->isEnabled());
-            QCOMPARE(window.findChild<QLineEdit*>("EditIniPath")->text(), Install->ProgramFolder() + "velmora.ini");
-            QCOMPARE(window.findChild<QCheckBox*>("CheckBoxEmbedded")->checkState(), Qt::PartiallyChecked);
+            QCOMPARE(window.findChild<QLineEdit*>("EditIniPath")->text(),
+                     Install->ProgramFolder() + "velmora.ini");
+            QCOMPARE(window.findChild<QCheckBox*>("CheckBoxEmbedded")->checkState(),
+                     Qt::PartiallyChecked);
         }
     }
 
@@ -159,7 +172,8 @@ private slots:
         window.Run().WriteLog("Inizio analisi ambiente");
         QVERIFY(answer.Answered());
         QCOMPARE(answer.Text(), QString("Inizio analisi ambiente"));
-        QCOMPARE(window.findChild<QPlainTextEdit*>("MemoLog")->toPlainText(), QString("Inizio analisi ambiente"));
+        QCOMPARE(window.findChild<QPlainTextEdit*>("MemoLog")->toPlainText(),
+                 QString("Inizio analisi ambiente"));
     }
 
     void cardSwitchesAndReset() {
@@ -181,7 +195,8 @@ private slots:
         QCOMPARE(window.findChild<QTableWidget*>("ListViewVersioni")->rowCount(), 0);
         // No server and no alias file: the program folder's "maindb.fdb", a path without ":".
         QCOMPARE(window.findChild<QCheckBox*>("CheckBoxEmbedded")->checkState(), Qt::Checked);
-        QVERIFY(window.findChild<QPlainTextEdit*>("MemoLog")->toPlainText().startsWith("Inizio analisi ambiente"));
+        QVERIFY(window.findChild<QPlainTextEdit*>("MemoLog")->toPlainText().startsWith(
+            "Inizio analisi ambiente"));
     }
 
     void showAllStaysOn() {

@@ -13,7 +13,9 @@ namespace {
 
 // What a checklist row shows: caption, installed, available, size, tick.
 QString Describe(const ChecklistRow& row) {
-    return QStringList{row.Caption, row.SubItem(0), row.SubItem(1), row.SubItem(2), row.Checked ? "x" : "-"}.join('|');
+    return QStringList{row.Caption, row.SubItem(0), row.SubItem(1), row.SubItem(2),
+                       row.Checked ? "x" : "-"}
+        .join('|');
 }
 
 QStringList Rows(const RunState& run) {
@@ -32,8 +34,9 @@ QStringList ScriptEntries(const RunState& run) {
     return scripts;
 }
 
-const QByteArray UpToDate = "[VERSIONI]\nOrvanto=1.7.1\nVelmora=3.11.0\n7za=1.7.0.12\nDbexpress=6.2.5.0\n"
-                            "Mappe=1.0\nSchema database=205\nFirebird=3.0.0\n";
+const QByteArray UpToDate =
+    "[VERSIONI]\nOrvanto=1.7.1\nVelmora=3.11.0\n7za=1.7.0.12\nDbexpress=6.2.5.0\n"
+    "Mappe=1.0\nSchema database=205\nFirebird=3.0.0\n";
 
 class UpdateCheckTest : public ::testing::Test {
 protected:
@@ -55,9 +58,11 @@ TEST_F(UpdateCheckTest, ListsNewerComponentsWithTheirSizes) {
     Site.WriteCatalogue("[versioni]\nvelmora=3.12.0\n7za=1.7.0.13\n");
     Check();
     // Velmora.exe is not installed, so only the other Velmora files take part; none is served.
-    ASSERT_EQ(Rows(Site.Run), QStringList({"Velmora|3.11.0|3.12.0|0|x", "7za|1.7.0.12|1.7.0.13|2|x"}));
+    ASSERT_EQ(Rows(Site.Run),
+              QStringList({"Velmora|3.11.0|3.12.0|0|x", "7za|1.7.0.12|1.7.0.13|2|x"}));
     EXPECT_TRUE(Site.Run.UpdateButtonVisible);
-    EXPECT_EQ(Site.Ui.Messages.size(), 9) << "one \"File mancante\" per taking-part Velmora package";
+    EXPECT_EQ(Site.Ui.Messages.size(), 9)
+        << "one \"File mancante\" per taking-part Velmora package";
     EXPECT_EQ(Site.Ui.Messages.value(0), QString("File mancante: 'BlokTrade.dll'"));
     EXPECT_FALSE(QFile::exists(Site.Install.CopyFolder() + "update.ini"));
     EXPECT_FALSE(Site.Ui.Busy);
@@ -80,13 +85,15 @@ TEST_F(UpdateCheckTest, FollowsTheOrvantoFirstAndShowAllRules) {
         {"[VERSIONI]\nOrvanto=1.7.2\nVelmora=3.12.0\n", false, {"Orvanto|1.7.1|1.7.2|0|x"}, true},
         {"[VERSIONI]\nOrvanto=1.7.2\nVelmora=3.12.0\nSchema database=205\n",
          true,
-         {"Orvanto|1.7.1|1.7.2|0|x", "Velmora|3.11.0|3.12.0|0|x", "7za|1.7.0.12||2|-", "Dbexpress|||0|-",
-          "Mappe|||0|-", "Schema database|205|205|0|-", "Firebird|3.0.11||0|-"},
+         {"Orvanto|1.7.1|1.7.2|0|x", "Velmora|3.11.0|3.12.0|0|x", "7za|1.7.0.12||2|-",
+          "Dbexpress|||0|-", "Mappe|||0|-", "Schema database|205|205|0|-", "Firebird|3.0.11||0|-"},
          true},
         {UpToDate, false, {}, false},
-        {UpToDate, true,
+        {UpToDate,
+         true,
          {"Orvanto|1.7.1|1.7.1|0|-", "Velmora|3.11.0|3.11.0|0|-", "7za|1.7.0.12|1.7.0.12|2|-",
-          "Dbexpress||6.2.5.0|0|-", "Mappe||1.0|0|-", "Schema database|205|205|0|-", "Firebird|3.0.11|3.0.0|0|-"},
+          "Dbexpress||6.2.5.0|0|-", "Mappe||1.0|0|-", "Schema database|205|205|0|-",
+          "Firebird|3.0.11|3.0.0|0|-"},
          true},
     };
     for (const Case& c : cases) {
@@ -192,7 +199,8 @@ TEST_F(UpdateCheckTest, AWorkFolderThatCannotBeWrittenAsksForAnAdministrator) {
     QDir(Site.Install.CopyFolder()).removeRecursively();
     Site.Install.WriteFile("Velmora/Orvo/Copiare", "a file where the folder should be");
     Check();
-    EXPECT_EQ(Site.Ui.Messages, QStringList({"L'aggiornamento deve esser eseguito come amministratore"}));
+    EXPECT_EQ(Site.Ui.Messages,
+              QStringList({"L'aggiornamento deve esser eseguito come amministratore"}));
     EXPECT_EQ(Site.Run.Checklist.size(), 1) << "the checklist stays as it was";
 
     QFile::remove(Site.Install.ProgramFolder() + "Orvo/Copiare");
@@ -202,7 +210,8 @@ TEST_F(UpdateCheckTest, AWorkFolderThatCannotBeWrittenAsksForAnAdministrator) {
     CreateDatabase(Site.DatabaseFile(), QString("205"));
     Site.Ui.Messages.clear();
     Check();
-    EXPECT_FALSE(Site.Ui.Messages.contains("L'aggiornamento deve esser eseguito come amministratore"))
+    EXPECT_FALSE(
+        Site.Ui.Messages.contains("L'aggiornamento deve esser eseguito come amministratore"))
         << "a missing work folder is created";
     EXPECT_EQ(Site.Run.Checklist.size(), 1);
 }
@@ -213,17 +222,21 @@ TEST_F(UpdateCheckTest, ADatabaseThatCannotBeReachedStopsTheCheckBeforeTheList) 
     Site.Connection.Close();
     Site.Connection.SetDatabase(Site.Install.Root() + "/missing.fdb");
     EXPECT_THROW(Check(), OrvantoError);
-    EXPECT_EQ(Site.Run.Checklist.size(), 1) << "rows are kept: the error comes before the list is emptied";
+    EXPECT_EQ(Site.Run.Checklist.size(), 1)
+        << "rows are kept: the error comes before the list is emptied";
 }
 
 TEST_F(UpdateCheckTest, KeepsTheAnnouncedPackageChecksumsForTheDownload) {
-    Site.WriteCatalogue("[VERSIONI]\nSchema database=206\n[SHA256]\nVelmora.exe.7z=AB12\nmodifiche206.sql.7z=cd34\n"
-                        "readme.txt.7z=ef56\n");
+    Site.WriteCatalogue(
+        "[VERSIONI]\nSchema database=206\n[SHA256]\nVelmora.exe.7z=AB12\nmodifiche206.sql.7z=cd34\n"
+        "readme.txt.7z=ef56\n");
     Check();
-    const QMap<QString, QString> expected{{"Velmora.exe.7z", "AB12"}, {"modifiche206.sql.7z", "cd34"}};
+    const QMap<QString, QString> expected{{"Velmora.exe.7z", "AB12"},
+                                          {"modifiche206.sql.7z", "cd34"}};
     EXPECT_EQ(Site.Run.PackageChecksums, expected);
 
     Site.WriteCatalogue("[VERSIONI]\nSchema database=206\n");
     Check();
-    EXPECT_TRUE(Site.Run.PackageChecksums.isEmpty()) << "a catalogue without the section checks nothing";
+    EXPECT_TRUE(Site.Run.PackageChecksums.isEmpty())
+        << "a catalogue without the section checks nothing";
 }

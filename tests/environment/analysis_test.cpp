@@ -34,7 +34,8 @@ protected:
 } // namespace
 
 TEST_F(AnalysisTest, TakesTheDatabaseFromTheProgramFoldersAliasFile) {
-    Install.WriteFile("Velmora/databases.conf", "# VELMORA = /old.fdb\nVELMORA = /srv/db/velmora.fdb {\n}\n");
+    Install.WriteFile("Velmora/databases.conf",
+                      "# VELMORA = /old.fdb\nVELMORA = /srv/db/velmora.fdb {\n}\n");
     const QString firebird = MakeFirebirdFolder("fb");
     Install.WriteFile("fb/databases.conf", "VELMORA = /never/read.fdb\n");
     OverrideFirebirdFolder(firebird);
@@ -69,8 +70,9 @@ TEST_F(AnalysisTest, SearchesTheProgramFolderSkippingSecurityDatabases) {
     QDir().mkpath(Install.ProgramFolder() + "archivio.fdb");
     OverrideFirebirdFolder(QString());
     const QStringList log = Analyse("localhost:VELMORA");
-    EXPECT_EQ(log.mid(2, 5), QStringList({"Analisi file databases.conf", "  Non presente", "Analisi file aliases.conf",
-                                          "  Non presente", "Ricerca DB nella cartella dell'applicazione"}));
+    EXPECT_EQ(log.mid(2, 5), QStringList({"Analisi file databases.conf", "  Non presente",
+                                          "Analisi file aliases.conf", "  Non presente",
+                                          "Ricerca DB nella cartella dell'applicazione"}));
     EXPECT_EQ(log.value(7), QString("  Individuato (velmora.fdb)"));
     EXPECT_EQ(Run.DatabasePath, QString("velmora.fdb"));
     EXPECT_TRUE(log.contains("  Client/Server"));
@@ -86,8 +88,9 @@ TEST_F(AnalysisTest, FallsBackToTheFirebirdFoldersAliasFile) {
     const int search = static_cast<int>(log.indexOf("Ricerca DB nella cartella dell'applicazione"));
     ASSERT_GE(search, 0);
     EXPECT_EQ(log.mid(search + 1, 7),
-              QStringList({"  Non individuato", "Identificazione cartella Firebird", "  Individuata (" + firebird + ")",
-                           "Analisi file databases.conf", "  Non presente", "Analisi file aliases.conf",
+              QStringList({"  Non individuato", "Identificazione cartella Firebird",
+                           "  Individuata (" + firebird + ")", "Analisi file databases.conf",
+                           "  Non presente", "Analisi file aliases.conf",
                            "  Parsing 'VELMORA = /srv/velmora.fdb'"}));
     EXPECT_EQ(Run.DatabasePath, QString("/srv/velmora.fdb"));
     EXPECT_EQ(Run.IsqlCommand, "\"" + firebird + "bin/isql\"") << "a folder with a blank is quoted";
@@ -99,7 +102,8 @@ TEST_F(AnalysisTest, ReportsWhatItCannotFind) {
     const QStringList log = Analyse(Install.ProgramFolder() + "maindb.fdb");
     EXPECT_TRUE(log.contains("  Non individuato"));
     EXPECT_TRUE(log.contains("  Non individuata"));
-    EXPECT_EQ(log.mid(log.size() - 2), QStringList({"Identificazione comando ISQL", "  Non disponibile"}));
+    EXPECT_EQ(log.mid(log.size() - 2),
+              QStringList({"Identificazione comando ISQL", "  Non disponibile"}));
     EXPECT_EQ(Run.DatabasePath, QString());
     EXPECT_EQ(Run.IsqlCommand, QString());
     EXPECT_EQ(Run.Info.FirebirdDirectory, QString("N/D"));

@@ -13,7 +13,8 @@ namespace {
 const char* const EchoConfig =
     "    location = /echo { return 200 \"$http_accept|$http_user_agent|$http_cookie\"; }\n"
     "    location = /connection { return 200 \"$connection\"; }\n"
-    "    location = /cookie { add_header Set-Cookie \"session=abc; Path=/\"; return 200 \"set\"; }\n"
+    "    location = /cookie { add_header Set-Cookie \"session=abc; Path=/\"; return 200 \"set\"; "
+    "}\n"
     "    location /nolength/ { ssi on; ssi_types *; }\n"
     "    location /slow/ { limit_rate 64k; }\n";
 
@@ -60,7 +61,8 @@ TEST_F(HttpClientTest, SendsTheFixedHeadersKeepsTheConnectionAndNoCookies) {
     NginxServer server(Site, {false, false, EchoConfig});
     HttpClient client(Ui, {});
     EXPECT_EQ(Fetch(client, server.BaseUrl() + "cookie"), QByteArray("set"));
-    EXPECT_EQ(Fetch(client, server.BaseUrl() + "echo"), QByteArray("text/html, */*|Mozilla/3.0 (compatible; Indy Library)|"));
+    EXPECT_EQ(Fetch(client, server.BaseUrl() + "echo"),
+              QByteArray("text/html, */*|Mozilla/3.0 (compatible; Indy Library)|"));
     const QByteArray first = Fetch(client, server.BaseUrl() + "connection");
     EXPECT_EQ(client.Head(server.BaseUrl() + "update.ini"), 1000);
     EXPECT_EQ(Fetch(client, server.BaseUrl() + "connection"), first) << "the connection is reused";
@@ -91,7 +93,8 @@ TEST_F(HttpClientTest, FailuresRaiseErrorsNamingTheAddress) {
         }
     }
     EXPECT_THROW(Fetch(client, "http://127.0.0.1:1/update.ini"), OrvantoError) << "nothing listens";
-    EXPECT_EQ(Fetch(client, server.BaseUrl() + "update.ini").size(), 1000) << "usable after failures";
+    EXPECT_EQ(Fetch(client, server.BaseUrl() + "update.ini").size(), 1000)
+        << "usable after failures";
 }
 
 TEST_F(HttpClientTest, LetsEventsRunWhileATransferWaits) {
@@ -105,7 +108,8 @@ TEST_F(HttpClientTest, VerifiesCertificatesUnlessTheSettingsSayOtherwise) {
     NginxServer server(Site, {true, false, ""});
     const QString address = server.BaseUrl() + "update.ini";
     HttpClient client(Ui, {});
-    EXPECT_THROW(Fetch(client, address), OrvantoError) << "self-signed certificate refused by default";
+    EXPECT_THROW(Fetch(client, address), OrvantoError)
+        << "self-signed certificate refused by default";
 
     client.SetTlsSettings({server.CertificateFile(), true});
     EXPECT_EQ(Fetch(client, address).size(), 1000);

@@ -31,14 +31,16 @@ TEST(BackupArchives, DecodesOnlyNamesOfTheFormWithExistingMoments) {
         if (QString(c.moment).isEmpty())
             EXPECT_FALSE(moment.has_value()) << c.name;
         else
-            EXPECT_EQ(moment.value_or(QDateTime()), QDateTime::fromString(c.moment, Qt::ISODate)) << c.name;
+            EXPECT_EQ(moment.value_or(QDateTime()), QDateTime::fromString(c.moment, Qt::ISODate))
+                << c.name;
     }
 }
 
 TEST(BackupArchives, ListsPlainArchivesByNameAndGoesOnAfterAnImpossibleDate) {
     TempInstallation install;
-    for (const char* name : {"240115_103000.7z", "231224_235959.7z", "241332_103000.7z", "250101_000000.7z",
-                             "backup.7z", "240116_000000.zip", ".240117_000000.7z"})
+    for (const char* name :
+         {"240115_103000.7z", "231224_235959.7z", "241332_103000.7z", "250101_000000.7z",
+          "backup.7z", "240116_000000.zip", ".240117_000000.7z"})
         install.WriteFile(QString("Velmora/Orvo/Backup/") + name, "x");
     QDir().mkpath(install.BackupFolder() + "240118_000000.7z");
 
@@ -51,14 +53,18 @@ TEST(BackupArchives, ListsPlainArchivesByNameAndGoesOnAfterAnImpossibleDate) {
 
 TEST(BackupArchives, FormatsTheMomentWithTheLocaleSeparators) {
     const QDateTime moment(QDate(2024, 1, 15), QTime(10, 30, 0));
-    EXPECT_EQ(FormatArchiveMoment(moment, QLocale(QLocale::Italian, QLocale::Italy)), QString("15/01/2024 10:30:00"));
-    EXPECT_EQ(FormatArchiveMoment(moment, QLocale(QLocale::German, QLocale::Germany)), QString("15.01.2024 10:30:00"));
-    EXPECT_EQ(FormatArchiveMoment(QDateTime(QDate(2023, 12, 24), QTime(23, 59, 59)), QLocale(QLocale::Italian)),
+    EXPECT_EQ(FormatArchiveMoment(moment, QLocale(QLocale::Italian, QLocale::Italy)),
+              QString("15/01/2024 10:30:00"));
+    EXPECT_EQ(FormatArchiveMoment(moment, QLocale(QLocale::German, QLocale::Germany)),
+              QString("15.01.2024 10:30:00"));
+    EXPECT_EQ(FormatArchiveMoment(QDateTime(QDate(2023, 12, 24), QTime(23, 59, 59)),
+                                  QLocale(QLocale::Italian)),
               QString("24/12/2023 23:59:59"));
 }
 
 TEST(BackupArchives, QuestionQuotesTheName) {
-    EXPECT_EQ(RestoreQuestion("240115_103000.7z"), QString("Ripristinare l'archivio '240115_103000.7z'?"));
+    EXPECT_EQ(RestoreQuestion("240115_103000.7z"),
+              QString("Ripristinare l'archivio '240115_103000.7z'?"));
     EXPECT_EQ(RestoreQuestion("240115_103000_l'ultimo.7z"),
               QString("Ripristinare l'archivio '240115_103000_l''ultimo.7z'?"));
 }

@@ -13,7 +13,8 @@ namespace {
 // Opens the dialog on the folder, lets `act` work on it once it is shown, and returns the choice.
 std::optional<QString> Run(TFormRipristina& dialog, const QString& folder,
                            const std::function<void(QTreeWidget*)>& act) {
-    QTimer::singleShot(50, [&dialog, act] { act(dialog.findChild<QTreeWidget*>("ListViewBackup")); });
+    QTimer::singleShot(50,
+                       [&dialog, act] { act(dialog.findChild<QTreeWidget*>("ListViewBackup")); });
     return dialog.ChooseArchive(folder);
 }
 
@@ -31,8 +32,9 @@ private slots:
     void init() {
         QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
         Install = std::make_unique<TempInstallation>();
-        for (const char* name : {"240115_103000.7z", "231224_235959.7z", "241332_103000.7z",
-                                 "250101_000000_l'ultimo.7z", "backup.7z", "240115-103000.7z", "240115_10300.7z"})
+        for (const char* name :
+             {"240115_103000.7z", "231224_235959.7z", "241332_103000.7z",
+              "250101_000000_l'ultimo.7z", "backup.7z", "240115-103000.7z", "240115_10300.7z"})
             Install->WriteFile(QString("Velmora/Orvo/Backup/") + name, "x");
         QDir().mkpath(Install->BackupFolder() + "240118_000000.7z");
     }
@@ -66,8 +68,10 @@ private slots:
             selected = static_cast<int>(list->selectedItems().size());
             dialog.reject();
         });
-        QCOMPARE(names, QStringList({"231224_235959.7z", "240115_103000.7z", "250101_000000_l'ultimo.7z"}));
-        QCOMPARE(moments, QStringList({"24/12/2023 23:59:59", "15/01/2024 10:30:00", "01/01/2025 00:00:00"}));
+        QCOMPARE(names, QStringList(
+                            {"231224_235959.7z", "240115_103000.7z", "250101_000000_l'ultimo.7z"}));
+        QCOMPARE(moments, QStringList({"24/12/2023 23:59:59", "15/01/2024 10:30:00",
+                                       "01/01/2025 00:00:00"}));
         QCOMPARE(selected, 0);
     }
 

@@ -3,16 +3,16 @@
 #include "support/firebirdfixture.h"
 
 #include <QDir>
-#include <algorithm>
 #include <QFile>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <stdexcept>
 
 namespace {
 
-const QStringList DemoVersions = {"Orvanto=1.7.1", "Velmora=3.12.0", "7za=26.0.0.0", "Dbexpress=6.2.5.0",
-                                  "Mappe=1.0.2210.55", "Schema database=206"};
+const QStringList DemoVersions = {"Orvanto=1.7.1",     "Velmora=3.12.0",    "7za=26.0.0.0",
+                                  "Dbexpress=6.2.5.0", "Mappe=1.0.2210.55", "Schema database=206"};
 
 QProcessEnvironment ToolEnvironment() {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -29,7 +29,8 @@ QString RunTool(const QString& program, const QStringList& arguments) {
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
     if (!process.waitForFinished(300000) || process.exitCode() != 0)
-        throw std::runtime_error(program.toStdString() + " failed: " + process.readAll().toStdString());
+        throw std::runtime_error(program.toStdString() +
+                                 " failed: " + process.readAll().toStdString());
     return QString::fromLocal8Bit(process.readAll());
 }
 
@@ -38,18 +39,21 @@ QString RunTool(const QString& program, const QStringList& arguments) {
 DemoSite::DemoSite() {
     QDir().mkpath(Dir.path() + "/site");
     Server = std::make_unique<NginxServer>(Dir.path() + "/site");
-    RunTool("bash", {QStringLiteral(ORVANTO_SOURCE_DIR "/scripts/make-demo-site"), Dir.path(), RemoteUrl(),
-                     QStringLiteral(ORVANTO_EXECUTABLE), QStringLiteral(ORVANTO_PUBLISH)});
+    RunTool("bash",
+            {QStringLiteral(ORVANTO_SOURCE_DIR "/scripts/make-demo-site"), Dir.path(), RemoteUrl(),
+             QStringLiteral(ORVANTO_EXECUTABLE), QStringLiteral(ORVANTO_PUBLISH)});
 }
 
 void DemoSite::Republish(const QStringList& changedVersions) const {
     QStringList versions = changedVersions;
     for (const QString& version : DemoVersions) {
         const QString component = version.section('=', 0, 0) + '=';
-        if (std::none_of(versions.begin(), versions.end(), [&](const QString& v) { return v.startsWith(component); }))
+        if (std::none_of(versions.begin(), versions.end(),
+                         [&](const QString& v) { return v.startsWith(component); }))
             versions.append(version);
     }
-    RunTool(QStringLiteral(ORVANTO_PUBLISH), QStringList{ReleaseFolder(), Dir.path() + "/site/velmora"} + versions);
+    RunTool(QStringLiteral(ORVANTO_PUBLISH),
+            QStringList{ReleaseFolder(), Dir.path() + "/site/velmora"} + versions);
     MakeWorldReadable(Dir.path() + "/site");
 }
 

@@ -1,6 +1,7 @@
 #include "support/firebirdfixture.h"
 
 #include "core/error.h"
+#include "core/sanitizer.h"
 #include "environment/databaseconnection.h"
 #include "environment/lowlevel.h"
 
@@ -16,6 +17,8 @@
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
+
+ORVANTO_LEAK_SUPPRESSIONS
 
 namespace {
 

@@ -30,7 +30,8 @@ bool Accepts(int port) {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<uint16_t>(port));
-    const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    const bool connected =
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
     ::close(fd);
     return connected;
 }
@@ -49,10 +50,10 @@ QString SharedCertificateFolder() {
         QProcess openssl;
         openssl.setStandardOutputFile(QProcess::nullDevice());
         openssl.setStandardErrorFile(QProcess::nullDevice());
-        openssl.start(
-            "openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-addext",
-                        "subjectAltName=IP:127.0.0.1,DNS:localhost", "-days", "3", "-keyout",
-                        folder.path() + "/key.pem", "-out", folder.path() + "/cert.pem"});
+        openssl.start("openssl",
+                      {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1",
+                       "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost", "-days", "3",
+                       "-keyout", folder.path() + "/key.pem", "-out", folder.path() + "/cert.pem"});
         if (!openssl.waitForFinished() || openssl.exitCode() != 0)
             throw std::runtime_error("openssl could not make a certificate");
         MakeWorldReadable(folder.path());
@@ -64,13 +65,18 @@ QString SharedCertificateFolder() {
 } // namespace
 
 void MakeWorldReadable(const QString& path) {
-    const QFile::Permissions all = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
-    const QFile::Permissions traversable = all | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
-    QFile::setPermissions(path, QFileInfo(path).isDir() ? traversable : all | QFile::permissions(path));
-    QDirIterator it(path, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    const QFile::Permissions all =
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+    const QFile::Permissions traversable =
+        all | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+    QFile::setPermissions(path,
+                          QFileInfo(path).isDir() ? traversable : all | QFile::permissions(path));
+    QDirIterator it(path, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString entry = it.next();
-        QFile::setPermissions(entry, it.fileInfo().isDir() ? traversable : QFile::permissions(entry) | all);
+        QFile::setPermissions(entry, it.fileInfo().isDir() ? traversable
+                                                           : QFile::permissions(entry) | all);
     }
 }
 
@@ -99,17 +105,20 @@ void NginxServer::Start(const QString& root, const Options& options) {
         QString("worker_processes 1;\npid %1/nginx.pid;\nerror_log %1/error.log;\n"
                 "events { worker_connections 64; }\n"
                 "http {\n  access_log off;\n  default_type application/octet-stream;\n"
-                "  client_body_temp_path %1/tmp;\n  proxy_temp_path %1/tmp;\n  fastcgi_temp_path %1/tmp;\n"
+                "  client_body_temp_path %1/tmp;\n  proxy_temp_path %1/tmp;\n  fastcgi_temp_path "
+                "%1/tmp;\n"
                 "  uwsgi_temp_path %1/tmp;\n  scgi_temp_path %1/tmp;\n"
                 "  server {\n    listen 127.0.0.1:%2%3;\n%4    root %5;\n"
                 "    location /redirect/ { rewrite ^/redirect/(.*)$ /$1 redirect; }\n%6  }\n}\n")
-            .arg(dir, QString::number(port), options.Https ? " ssl" : "", tls, root, options.ExtraServerConfig);
+            .arg(dir, QString::number(port), options.Https ? " ssl" : "", tls, root,
+                 options.ExtraServerConfig);
     WriteText(dir + "/nginx.conf", config);
     MakeWorldReadable(root);
 
     Process = std::make_unique<QProcess>();
     Process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    Process->start("nginx", {"-p", dir, "-c", dir + "/nginx.conf", "-e", dir + "/error.log", "-g", "daemon off;"});
+    Process->start("nginx", {"-p", dir, "-c", dir + "/nginx.conf", "-e", dir + "/error.log", "-g",
+                             "daemon off;"});
     if (!Process->waitForStarted())
         throw std::runtime_error("cannot start nginx");
     for (int i = 0; i < 200; ++i) {
@@ -139,4 +148,6 @@ QString NginxServer::BaseUrl() const {
     return QString("%1://127.0.0.1:%2/").arg(Https ? "https" : "http").arg(ListenPort);
 }
 
-QString NginxServer::CertificateFile() const { return SharedCertificateFolder() + "/cert.pem"; }
+QString NginxServer::CertificateFile() const {
+    return SharedCertificateFolder() + "/cert.pem";
+}

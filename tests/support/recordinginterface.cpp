@@ -20,37 +20,53 @@ void RecordingInterface::AppendLog(const QString& line) {
     Events.append("log: " + line);
 }
 
-void RecordingInterface::ClearLog() { Log.clear(); }
+void RecordingInterface::ClearLog() {
+    Log.clear();
+}
 
 void RecordingInterface::SetDownloadCaption(const QString& caption) {
     DownloadCaption = caption;
     Events.append("caption: " + caption);
 }
 
-void RecordingInterface::SetDownloadVisible(bool visible) { DownloadVisible = visible; }
+void RecordingInterface::SetDownloadVisible(bool visible) {
+    DownloadVisible = visible;
+}
 
 void RecordingInterface::SetDownloadProgress(int maximum, int position) {
     DownloadMaximum = maximum;
     DownloadPosition = position;
 }
 
-void RecordingInterface::SetUpdateVisible(bool visible) { UpdateVisible = visible; }
+void RecordingInterface::SetUpdateVisible(bool visible) {
+    UpdateVisible = visible;
+}
 
 void RecordingInterface::SetUpdateProgress(int maximum, int position) {
     UpdateMaximum = maximum;
     UpdatePosition = position;
 }
 
-void RecordingInterface::SetBusy(bool busy) { Busy = busy; }
+void RecordingInterface::SetBusy(bool busy) {
+    Busy = busy;
+}
 
-void RecordingInterface::ProcessEvents() { ++EventPasses; }
+void RecordingInterface::ProcessEvents() {
+    ++EventPasses;
+}
 
-void RecordingInterface::SetActionsEnabled(bool enabled) { ActionsEnabled = enabled; }
+void RecordingInterface::SetActionsEnabled(bool enabled) {
+    ActionsEnabled = enabled;
+}
 
 void RecordingInterface::ChecklistChanged() {}
 
 void RecordingInterface::EnvironmentChanged() {}
 
-void RecordingInterface::ShowMainCard() { Events.append("main card"); }
+void RecordingInterface::ShowMainCard() {
+    Events.append("main card");
+}
 
-void RecordingInterface::OpenAddress(const QString& address) { OpenedAddresses.append(address); }
+void RecordingInterface::OpenAddress(const QString& address) {
+    OpenedAddresses.append(address);
+}

@@ -8,8 +8,7 @@
 #include <QTemporaryDir>
 #include <stdexcept>
 
-UpdateSite::UpdateSite(const QString& schemaStep)
-    : Http(Ui, {}), Steps{Run, Ui, Http, Connection} {
+UpdateSite::UpdateSite(const QString& schemaStep) : Http(Ui, {}), Steps{Run, Ui, Http, Connection} {
     QDir().mkpath(ServedFolder());
     Server = std::make_unique<NginxServer>(ServedFolder());
     Install.WriteSettings("[PRINCIPALE]\r\nVersione=3.11.0\r\n[ORVANTO]\r\nRemote url=" +
@@ -25,7 +24,9 @@ UpdateSite::UpdateSite(const QString& schemaStep)
     Connection.SetDatabase(DatabaseFile());
 }
 
-void UpdateSite::WriteCatalogue(const QByteArray& content) const { WriteServed("update.ini", content); }
+void UpdateSite::WriteCatalogue(const QByteArray& content) const {
+    WriteServed("update.ini", content);
+}
 
 void UpdateSite::WriteServed(const QString& name, const QByteArray& content) const {
     Install.WriteFile("site/" + name, content);

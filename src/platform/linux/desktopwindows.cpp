@@ -29,7 +29,8 @@ QString WindowTitle(Display* display, Window window) {
                            &remaining, &data) == Success &&
         data != nullptr) {
         std::unique_ptr<unsigned char, XFreeDeleter> owned(data);
-        return QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(count));
+        return QString::fromUtf8(reinterpret_cast<const char*>(data),
+                                 static_cast<qsizetype>(count));
     }
     char* name = nullptr;
     if (XFetchName(display, window, &name) != 0 && name != nullptr) {

@@ -4,4 +4,6 @@
 
 const QString UpdaterExecutableName = QStringLiteral("Orvanto");
 
-QString RunningExecutablePath() { return QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget(); }
+QString RunningExecutablePath() {
+    return QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
+}
