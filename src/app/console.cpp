@@ -109,9 +109,12 @@ int Check(Workflow& flow, ConsoleInterface& ui) {
     return Ticked(flow.State()) ? ExitCode::UpdatesProposed : ExitCode::Success;
 }
 
+// The check, then the update of what it proposes; with nothing proposed there is nothing to do
+// (no backup is made either).
 int Update(Workflow& flow, ConsoleInterface& ui) {
-    if (Check(flow, ui) == ExitCode::Failure)
-        return ExitCode::Failure;
+    const int checked = Check(flow, ui);
+    if (checked != ExitCode::UpdatesProposed)
+        return checked;
     bool updated = false;
     RunGuarded(ui, [&flow, &updated] { updated = flow.ActionAggiornaExecute(); });
     return updated && !ui.Failed ? ExitCode::Success : ExitCode::Failure;

@@ -25,7 +25,6 @@ void RunGuarded(UserInterface& ui, const std::function<void()>& action) {
     try {
         action();
     } catch (const std::exception& error) {
-        ui.SetBusy(false);
         ui.ShowError(ExceptionMessage(error));
     }
 }
