@@ -8,6 +8,8 @@
 namespace {
 
 constexpr int StartupWait = 1500;
+// The windows check for updates at once: on a loopback port where nothing answers.
+const QByteArray LoopbackSettings = "[ORVANTO]\nRemote url=http://127.0.0.1:9/velmora/\n";
 
 } // namespace
 
@@ -21,7 +23,7 @@ TEST(GuardName, DropsBackslashesAndColons) {
 
 TEST(SingleInstance, RefusesASecondStartFromTheSameFolderOnly) {
     TempInstallation install;
-    install.WriteSettings("[PRINCIPALE]\n");
+    install.WriteSettings(LoopbackSettings);
     const QString first = CopyProgramTo(install.ProgramFolder());
     RunningProgram running(first, {}, true);
     ASSERT_FALSE(running.WaitForExit(StartupWait)) << running.StandardError().toStdString();
@@ -34,7 +36,7 @@ TEST(SingleInstance, RefusesASecondStartFromTheSameFolderOnly) {
 
     const QString otherFolder = install.Root() + "/Altra/";
     QDir().mkpath(otherFolder);
-    install.WriteFile("Altra/velmora.ini", "[PRINCIPALE]\n");
+    install.WriteFile("Altra/velmora.ini", LoopbackSettings);
     RunningProgram elsewhere(CopyProgramTo(otherFolder), {}, true);
     EXPECT_FALSE(elsewhere.WaitForExit(StartupWait)) << "a copy in another folder starts";
 
