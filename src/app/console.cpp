@@ -37,39 +37,34 @@ const QString Usage = QStringLiteral(
     "Altre uscite: 1 se Orvanto è già in esecuzione dalla stessa cartella, 2 se manca "
     "velmora.ini.\n");
 
-void Print(FILE* stream, const QString& text) {
-    std::fprintf(stream, "%s\n", text.toLocal8Bit().constData());
-    std::fflush(stream);
-}
-
 // The user-interface port on a terminal: the log and results on standard output, messages,
 // questions and progress captions on standard error.
 class ConsoleInterface : public UserInterface {
 public:
     explicit ConsoleInterface(bool assumeYes) : AssumeYes(assumeYes) {}
 
-    void ShowMessage(const QString& text) override { Print(stderr, text); }
+    void ShowMessage(const QString& text) override { PrintLine(stderr, text); }
     bool AskYesNo(const QString& text) override {
-        Print(stderr, text + (AssumeYes ? QStringLiteral(" Sì") : QStringLiteral(" No")));
+        PrintLine(stderr, text + (AssumeYes ? QStringLiteral(" Sì") : QStringLiteral(" No")));
         return AssumeYes;
     }
     void ShowError(const QString& text) override {
-        Print(stderr, QStringLiteral("Errore: ") + text);
+        PrintLine(stderr, QStringLiteral("Errore: ") + text);
         Failed = true;
     }
-    void AppendLog(const QString& line) override { Print(stdout, line); }
+    void AppendLog(const QString& line) override { PrintLine(stdout, line); }
     void ClearLog() override {}
     // Names each package as its download starts; the plain group caption between packages is
     // left out.
     void SetDownloadCaption(const QString& caption) override {
         if (caption.contains(' '))
-            Print(stderr, caption);
+            PrintLine(stderr, caption);
     }
     void SetDownloadVisible(bool) override {}
     void SetDownloadProgress(int, int) override {}
     void SetUpdateVisible(bool visible) override {
         if (visible)
-            Print(stderr, QStringLiteral("Aggiornamento"));
+            PrintLine(stderr, QStringLiteral("Aggiornamento"));
     }
     void SetUpdateProgress(int, int) override {}
     void SetBusy(bool) override {}
@@ -78,7 +73,7 @@ public:
     void ChecklistChanged() override {}
     void EnvironmentChanged() override {}
     void ShowMainCard() override {}
-    void OpenAddress(const QString& address) override { Print(stdout, address); }
+    void OpenAddress(const QString& address) override { PrintLine(stdout, address); }
 
     bool Failed = false;
 
@@ -86,19 +81,11 @@ private:
     bool AssumeYes;
 };
 
-bool Ticked(const RunState& run) {
-    for (const ChecklistRow& row : run.Checklist) {
-        if (row.Checked)
-            return true;
-    }
-    return false;
-}
-
 void PrintChecklist(const RunState& run) {
     for (const ChecklistRow& row : run.Checklist)
-        Print(stdout, QStringList{row.Caption, row.SubItem(0), row.SubItem(1), row.SubItem(2),
-                                  row.Checked ? "1" : "0"}
-                          .join('\t'));
+        PrintLine(stdout, QStringList{row.Caption, row.SubItem(0), row.SubItem(1), row.SubItem(2),
+                                      row.Checked ? "1" : "0"}
+                              .join('\t'));
 }
 
 int Check(Workflow& flow, ConsoleInterface& ui) {
@@ -106,7 +93,7 @@ int Check(Workflow& flow, ConsoleInterface& ui) {
     if (ui.Failed)
         return ExitCode::Failure;
     PrintChecklist(flow.State());
-    return Ticked(flow.State()) ? ExitCode::UpdatesProposed : ExitCode::Success;
+    return AnyChecked(flow.State().Checklist) ? ExitCode::UpdatesProposed : ExitCode::Success;
 }
 
 // The check, then the update of what it proposes; with nothing proposed there is nothing to do
@@ -122,7 +109,7 @@ int Update(Workflow& flow, ConsoleInterface& ui) {
 
 int ListBackups(Workflow& flow) {
     for (const BackupArchive& archive : ListBackupArchives(flow.State().BackupFolder))
-        Print(stdout, archive.Name + '\t' + FormatArchiveMoment(archive.Moment));
+        PrintLine(stdout, archive.Name + '\t' + FormatArchiveMoment(archive.Moment));
     return ExitCode::Success;
 }
 
@@ -131,7 +118,7 @@ int Restore(Workflow& flow, ConsoleInterface& ui, const QString& name) {
     for (const BackupArchive& archive : ListBackupArchives(flow.State().BackupFolder))
         listed = listed || archive.Name == name;
     if (!listed) {
-        Print(stderr, "Archivio non trovato: " + QuoteSingle(name));
+        PrintLine(stderr, "Archivio non trovato: " + QuoteSingle(name));
         return ExitCode::Failure;
     }
     if (!ui.AskYesNo(RestoreQuestion(name)))
@@ -146,6 +133,11 @@ int Restore(Workflow& flow, ConsoleInterface& ui, const QString& name) {
 
 } // namespace
 
+void PrintLine(FILE* stream, const QString& text) {
+    std::fprintf(stream, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stream);
+}
+
 std::optional<int> RunConsoleCommand(const QStringList& arguments) {
     const QString command = arguments.value(0);
     const QStringList known = {"--check", "--update", "--list-backups", "--restore", "--help"};
@@ -156,10 +148,10 @@ std::optional<int> RunConsoleCommand(const QStringList& arguments) {
         return ExitCode::Success;
     }
     if (command == "--restore" && arguments.size() < 2) {
-        Print(stderr, QStringLiteral("--restore vuole il nome dell'archivio."));
+        PrintLine(stderr, QStringLiteral("--restore vuole il nome dell'archivio."));
         return ExitCode::Failure;
     }
-    if (!CheckSingleInstance([](const QString& text) { Print(stderr, text); }))
+    if (!CheckSingleInstance([](const QString& text) { PrintLine(stderr, text); }))
         return ExitCode::SecondInstance;
 
     ConsoleInterface ui(arguments.contains("--yes"));
@@ -167,7 +159,7 @@ std::optional<int> RunConsoleCommand(const QStringList& arguments) {
     try {
         flow = std::make_unique<Workflow>(ui, arguments);
     } catch (const std::exception& error) {
-        Print(stderr, ExceptionMessage(error));
+        PrintLine(stderr, ExceptionMessage(error));
         return ExitCode::StartupFailure;
     }
     flow->State().ShowAll = arguments.contains("--show-all");

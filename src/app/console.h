@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QStringList>
+#include <cstdio>
 #include <optional>
+
+// One line of text on a terminal stream, written at once.
+void PrintLine(FILE* stream, const QString& text);
 
 // The headless commands: the same analysis, check, pipeline and messages as the window, with
 // messages printed instead of shown and questions answered by their default (or yes with --yes).

@@ -23,11 +23,6 @@ bool HasDisplay() {
            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
 }
 
-void PrintLine(FILE* stream, const QString& text) {
-    std::fprintf(stream, "%s\n", text.toLocal8Bit().constData());
-    std::fflush(stream);
-}
-
 // Before the application object exists: a message box when there is a display, and stderr.
 void TellBeforeStart(const QString& text) {
     PrintLine(stderr, text);

@@ -159,12 +159,6 @@ void ActionControllaExecute(const Services& services) {
     file.close();
     file.remove();
 
-    run.UpdateButtonVisible = run.ShowAll;
-    for (const ChecklistRow& row : run.Checklist) {
-        if (row.Checked) {
-            run.UpdateButtonVisible = true;
-            break;
-        }
-    }
+    run.UpdateButtonVisible = run.ShowAll || AnyChecked(run.Checklist);
     ui.ChecklistChanged();
 }

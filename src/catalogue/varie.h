@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -13,6 +14,9 @@ struct ChecklistRow {
         return index < SubItems.size() ? SubItems[index] : QString();
     }
 };
+
+// Whether at least one row is ticked.
+bool AnyChecked(const QList<ChecklistRow>& rows);
 
 // Sets the caption (column -1) or a sub-item of a row, adding empty sub-items as needed.
 void SetItemText(ChecklistRow* row, int column, const QString& text);

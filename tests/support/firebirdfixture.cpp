@@ -4,6 +4,7 @@
 #include "core/sanitizer.h"
 #include "environment/databaseconnection.h"
 #include "environment/lowlevel.h"
+#include "support/loopback.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -33,20 +34,6 @@ const int PollIntervalMs = 50;
 
 std::runtime_error Failure(const QString& message) {
     return std::runtime_error(message.toStdString());
-}
-
-bool LoopbackPortAccepts(quint16 port) {
-    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (socket < 0)
-        return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool accepted =
-        ::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    ::close(socket);
-    return accepted;
 }
 
 // The embedded engine of this process, started with a lock folder that lasts as long as the

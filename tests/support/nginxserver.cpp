@@ -1,40 +1,15 @@
 #include "support/nginxserver.h"
 
+#include "support/loopback.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QThread>
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <stdexcept>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
-
-int FreeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-bool Accepts(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    const bool connected =
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-    ::close(fd);
-    return connected;
-}
 
 void WriteText(const QString& path, const QString& text) {
     QFile file(path);
@@ -122,7 +97,7 @@ void NginxServer::Start(const QString& root, const Options& options) {
     if (!Process->waitForStarted())
         throw std::runtime_error("cannot start nginx");
     for (int i = 0; i < 200; ++i) {
-        if (Accepts(port)) {
+        if (LoopbackPortAccepts(static_cast<quint16>(port))) {
             ListenPort = port;
             return;
         }
