@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/userinterface.h"
-#include "core/workflow.h"
+#include "app/workflow.h"
 
 #include <QWidget>
 #include <memory>

@@ -3,7 +3,7 @@
 #include "core/error.h"
 #include "core/instanceguard.h"
 #include "core/userinterface.h"
-#include "core/workflow.h"
+#include "app/workflow.h"
 #include "environment/lowlevel.h"
 #include "restore/backuplist.h"
 
@@ -107,7 +107,10 @@ int Update(Workflow& flow, ConsoleInterface& ui) {
     return updated && !ui.Failed ? ExitCode::Success : ExitCode::Failure;
 }
 
-int ListBackups(Workflow& flow) {
+int ListBackups(Workflow& flow, ConsoleInterface& ui) {
+    RunGuarded(ui, [&flow] { flow.RecoverInterruptedUpdate(); });
+    if (ui.Failed)
+        return ExitCode::Failure;
     for (const BackupArchive& archive : ListBackupArchives(flow.State().BackupFolder))
         PrintLine(stdout, archive.Name + '\t' + FormatArchiveMoment(archive.Moment));
     return ExitCode::Success;
@@ -125,6 +128,7 @@ int Restore(Workflow& flow, ConsoleInterface& ui, const QString& name) {
         return ExitCode::NotConfirmed;
     // The rollback needs the database's place, which the analysis finds.
     RunGuarded(ui, [&flow, &name] {
+        flow.RecoverInterruptedUpdate();
         flow.AnalyseEnvironment();
         flow.RestoreFromBackup(JoinPath(flow.State().BackupFolder, name));
     });
@@ -171,6 +175,6 @@ std::optional<int> RunConsoleCommand(const QStringList& arguments) {
     if (command == "--update")
         return Update(*flow, ui);
     if (command == "--list-backups")
-        return ListBackups(*flow);
+        return ListBackups(*flow, ui);
     return Restore(*flow, ui, arguments.value(1));
 }

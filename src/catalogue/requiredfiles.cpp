@@ -6,6 +6,7 @@
 #include "environment/lowlevel.h"
 #include "pipeline/backup.h"
 #include "pipeline/httpclient.h"
+#include "pipeline/journal.h"
 #include "platform/executable.h"
 
 #include <QDir>
@@ -104,6 +105,9 @@ QList<SelectedFile> SelectedFiles(const RunState& run) {
 }
 
 bool ScanWorkFolders(const RunState& run, int flags) {
+    // While an update is unfinished its kept copies and its archive may still be needed.
+    if (QFile::exists(JournalPath()))
+        flags &= ~(2 | 4);
     if (flags & 1) {
         for (const RequiredFile& file : run.RequiredFiles) {
             const QString unpacked = JoinPath(run.CopyFolder, file.FileName);

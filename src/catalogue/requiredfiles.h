@@ -59,5 +59,6 @@ QList<SelectedFile> SelectedFiles(const RunState& run);
 
 // Work-folder scan. Flag 1: downloaded files and packages and the scripts of the work folder;
 // flag 2: backup archives past their retention; flag 4: kept copies (".bak") in the installation.
-// Failed deletions are ignored. Returns true.
+// Flags 2 and 4 do nothing while the journal of an unfinished update is present. Failed deletions
+// are ignored. Returns true.
 bool ScanWorkFolders(const RunState& run, int flags);

@@ -151,6 +151,11 @@ void ActionControllaExecute(const Services& services) {
     {
         const BusyScope busy(ui);
         services.Http.Get(run.RemoteUrl + CatalogueFileName, file);
+        // A local copy that could not be written whole (a full disk) must not read as an empty
+        // catalogue, which would propose nothing.
+        if (!file.flush() || file.error() != QFileDevice::NoError)
+            throw OrvantoError::Failure(QStringLiteral("Scrittura del file"), localCopy,
+                                        file.errorString());
         if (file.size() > 0) {
             file.close();
             Check(services).Run(localCopy);

@@ -1,10 +1,10 @@
 #include "environment/inifile.h"
 
 #include "core/error.h"
+#include "core/filesystem.h"
 #include "environment/ansitext.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <optional>
 
 namespace {
@@ -181,20 +181,16 @@ QString IniFile::ReadString(const QString& section, const QString& key,
     return defaultValue;
 }
 
-void WriteIniValue(const QString& path, const QString& section, const QString& key,
-                   const QString& value) {
+void WriteIniValue(FileSystem& files, const QString& path, const QString& section,
+                   const QString& key, const QString& value) {
     QByteArray bytes;
     QFile current(path);
     if (current.exists()) {
         if (!current.open(QIODevice::ReadOnly))
             throw OrvantoError::Failure("Lettura del file", path, current.errorString());
         bytes = current.readAll();
-        current.close();
+        if (current.error() != QFileDevice::NoError)
+            throw OrvantoError::Failure("Lettura del file", path, current.errorString());
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw OrvantoError::Failure("Scrittura del file", path, file.errorString());
-    const QByteArray rewritten = RewrittenFile(bytes, section, key, value);
-    if (file.write(rewritten) != rewritten.size() || !file.commit())
-        throw OrvantoError::Failure("Scrittura del file", path, file.errorString());
+    files.WriteFile(path, RewrittenFile(bytes, section, key, value));
 }

@@ -18,7 +18,10 @@ private:
     QString Path;
 };
 
-// Sets one key, leaving every other byte of the file as it was, and replaces the file atomically.
-// Creates the section or the file when missing. Throws OrvantoError when it cannot write.
-void WriteIniValue(const QString& path, const QString& section, const QString& key,
-                   const QString& value);
+class FileSystem;
+
+// Sets one key, leaving every other byte of the file as it was, and replaces the file atomically
+// and durably. Creates the section or the file when missing. Throws OrvantoError when it cannot
+// read or write.
+void WriteIniValue(FileSystem& files, const QString& path, const QString& section,
+                   const QString& key, const QString& value);

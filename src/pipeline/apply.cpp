@@ -2,6 +2,7 @@
 
 #include "catalogue/requiredfiles.h"
 #include "catalogue/updatecheck.h"
+#include "core/filesystem.h"
 #include "core/runstate.h"
 #include "core/services.h"
 #include "core/userinterface.h"
@@ -9,70 +10,98 @@
 #include "environment/inifile.h"
 #include "environment/lowlevel.h"
 #include "pipeline/commandrunner.h"
+#include "pipeline/journal.h"
 #include "platform/executable.h"
 #include "platform/process.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QSet>
 
 namespace {
 
 const QString VelmoraExecutable = QStringLiteral("velmora.exe");
 
-// Moves an installed file aside to its kept copy (an older kept copy is deleted first) and puts
-// the new file in its place. The work folder's copy is not needed afterwards (the scan after the
-// update deletes it), so it is moved when it can be, which is instant and never leaves half a
-// file; across file systems it is copied.
-bool ReplaceFile(const QString& source, const QString& target) {
+// Moves an installed file aside to its kept copy (replacing an older kept copy in the same step)
+// and puts the new file in its place with the permissions of the file it replaces. The work
+// folder's copy is not needed afterwards, so it is moved when it can be, which never leaves half a
+// file; across file systems it is copied beside the target first.
+void ReplaceFile(FileSystem& files, const QString& source, const QString& target) {
     if (FileExists(target)) {
-        const QString kept = KeptCopyPath(target);
-        if (QFile::exists(kept) && !QFile::remove(kept))
-            return false;
-        if (!QFile::rename(target, kept))
-            return false;
+        files.SetPermissions(source, QFile::permissions(target));
+        files.Rename(target, KeptCopyPath(target));
     }
-    return QFile::rename(source, target) || QFile::copy(source, target);
+    files.Rename(source, target);
 }
 
 } // namespace
 
-bool ApplyUpdates(const Services& services) {
+bool ApplyUpdates(const Services& services, UpdateJournal& journal) {
     RunState& run = services.Run;
     UserInterface& ui = services.Ui;
+    FileSystem& files = services.Files;
     services.Connection.Close();
     int done = 0;
     ui.SetUpdateProgress(run.DownloadedCount, done);
     ui.SetUpdateVisible(true);
     ui.ProcessEvents();
 
-    QString newVelmora;
     QString newOrvanto;
+    QStringList installed;
     for (const auto& [row, file] : SelectedFiles(run)) {
         const QString source = JoinPath(run.CopyFolder, file.FileName);
         if (!FileExists(source))
             return false;
         if (file.ComponentName == Component::Schema) {
+            journal.RunningScript = file.FileName;
+            WriteJournal(files, journal);
             if (RunCommand(ScriptCommand(run.IsqlCommand, source, run.DatabasePath)) != 0)
                 return false;
+            journal.RunningScript.clear();
+            WriteJournal(files, journal);
         } else {
-            if (!ReplaceFile(source, InstalledPath(file)))
+            const bool updater = file.FileName.toLower() == UpdaterExecutableName.toLower();
+            // The running updater is given up only for a program that can take its place.
+            if (updater && !IsRunnableProgram(source))
                 return false;
-            const QString lower = file.FileName.toLower();
-            if (lower == VelmoraExecutable)
-                newVelmora = row.SubItem(1);
-            else if (lower == UpdaterExecutableName.toLower())
+            ReplaceFile(files, source, InstalledPath(file));
+            installed.append(InstalledPath(file));
+            if (file.FileName.toLower() == VelmoraExecutable)
+                journal.NewVelmoraVersion = row.SubItem(1);
+            else if (updater)
                 newOrvanto = row.SubItem(1);
         }
         ui.SetUpdateProgress(run.DownloadedCount, ++done);
         ui.ProcessEvents();
     }
 
-    if (!newVelmora.isEmpty())
-        WriteIniValue(FindSettingsFile(), QStringLiteral("PRINCIPALE"), QStringLiteral("Versione"),
-                      newVelmora);
+    // Every new file is on the disk before the journal says so.
+    QSet<QString> folders;
+    for (const QString& path : installed) {
+        files.SyncFile(path);
+        folders.insert(QFileInfo(path).absolutePath());
+    }
+    for (const QString& folder : folders)
+        files.SyncFolder(folder);
+    journal.Phase = UpdateJournal::Stage::Applied;
+    WriteJournal(files, journal);
+    FinishUpdate(files, journal);
+
     if (!newOrvanto.isEmpty()) {
         ReplaceProcess(JoinPath(GetProgramFolder(), UpdaterExecutableName),
                        QStringList{UpdaterExecutableName} + run.RestartArguments);
+        // The new updater could not be started: the update is undone.
+        journal.Phase = UpdateJournal::Stage::Applying;
+        WriteJournal(files, journal);
+        return false;
     }
     ActionControllaExecute(services);
     return true;
+}
+
+void FinishUpdate(FileSystem& files, const UpdateJournal& journal) {
+    if (!journal.NewVelmoraVersion.isEmpty())
+        WriteIniValue(files, FindSettingsFile(), QStringLiteral("PRINCIPALE"),
+                      QStringLiteral("Versione"), journal.NewVelmoraVersion);
+    RemoveJournal(files);
 }

@@ -1,10 +1,20 @@
 #pragma once
 
+class FileSystem;
 struct Services;
+struct UpdateJournal;
 
 // Installs what the download left in the work folder: runs the scripts of a ticked schema row
-// through isql and copies the program files of the ticked rows over the installed ones, keeping
-// each replaced file as its ".bak" copy. Then records Velmora's new version, restarts the updater
-// when its own executable was replaced, and runs the update check. False as soon as one entry
-// could not be installed.
-bool ApplyUpdates(const Services& services);
+// through isql and moves the program files of the ticked rows over the installed ones, keeping
+// each replaced file as its ".bak" copy and its permissions. The journal follows each script and,
+// once every new file is synced, says that everything is applied; then Velmora's new version is
+// recorded and the journal removed. Restarts the updater when its own executable was replaced
+// (a new executable that this machine cannot run is refused before the old one is given up), and
+// runs the update check. False as soon as one entry could not be installed, or when the restart
+// failed; the journal then still describes the rollback. Throws OrvantoError when a file
+// operation fails.
+bool ApplyUpdates(const Services& services, UpdateJournal& journal);
+
+// The last step of an update whose files are all in place: records Velmora's new version, when
+// there is one, and removes the journal.
+void FinishUpdate(FileSystem& files, const UpdateJournal& journal);

@@ -5,6 +5,8 @@
 #include "core/services.h"
 #include "environment/databaseconnection.h"
 #include "environment/lowlevel.h"
+#include "core/filesystem.h"
+#include "pipeline/journal.h"
 #include "pipeline/commandrunner.h"
 
 #include <QDir>
@@ -42,15 +44,17 @@ bool DatabaseJoinsBackup(const Services& services) {
            FileExists(JoinPath(GetProgramFolder(), run.DatabasePath));
 }
 
+const QString PartialSuffix = QStringLiteral(".part");
+
 } // namespace
 
 QString BackupArchiveName(const QDateTime& moment) {
     return moment.toString(QStringLiteral("yyMMdd_HHmmss")) + ".7z";
 }
 
-bool MakeBackup(const Services& services, QString& archivePath) {
+bool MakeBackup(const Services& services, UpdateJournal& journal) {
     const RunState& run = services.Run;
-    archivePath = JoinPath(run.BackupFolder, BackupArchiveName(QDateTime::currentDateTime()));
+    journal.Archive = JoinPath(run.BackupFolder, BackupArchiveName(QDateTime::currentDateTime()));
     if (!QDir().mkpath(run.BackupFolder))
         return false;
     QStringList installed;
@@ -59,12 +63,27 @@ bool MakeBackup(const Services& services, QString& archivePath) {
         if (FileExists(path))
             installed.append(path);
     }
+    const QString settings = FindSettingsFile();
+    if (!settings.isEmpty())
+        installed.append(settings);
+    // The archive is made under a name of its own and takes its real name only once complete and
+    // on the disk, so that an interrupted backup never looks like one that can be restored.
+    const QString partial = journal.Archive + PartialSuffix;
+    services.Files.Remove(partial);
     // Without any file the archiver would pack its whole working folder.
-    if (!installed.isEmpty() && RunCommand(BackupCommand(archivePath, installed)) != 0)
+    if (!installed.isEmpty() && RunCommand(BackupCommand(partial, installed)) != 0)
         return false;
-    if (!DatabaseJoinsBackup(services))
+    const bool database = DatabaseJoinsBackup(services);
+    if (database && RunCommand(DatabaseBackupCommand(partial, run.DatabasePath)) != 0)
+        return false;
+    if (installed.isEmpty() && !database)
         return true;
-    return RunCommand(DatabaseBackupCommand(archivePath, run.DatabasePath)) == 0;
+    services.Files.SyncFile(partial);
+    services.Files.Rename(partial, journal.Archive);
+    services.Files.SyncFolder(run.BackupFolder);
+    journal.SettingsPath = settings;
+    journal.DatabasePath = database ? JoinPath(GetProgramFolder(), run.DatabasePath) : QString();
+    return true;
 }
 
 void ApplyBackupRetention(const QString& backupFolder, const QDate& today) {

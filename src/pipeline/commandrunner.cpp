@@ -2,6 +2,7 @@
 
 #include "environment/databaseconnection.h"
 #include "environment/lowlevel.h"
+#include "platform/process.h"
 
 #include <QDir>
 #include <QFile>
@@ -94,22 +95,20 @@ QString ScriptCommand(const QString& isqlCommand, const QString& script, const Q
            QuoteIfSpaced(script) + " " + QuoteIfSpaced(database);
 }
 
-QString FileRestoreCommand(const QString& archive, const QString& targetFolder,
-                           const QString& fileName) {
+QString ArchiveRestoreCommand(const QString& archive, const QString& targetFolder) {
     return ArchiverProgram + " e -aoa " + QuoteIfSpaced(archive) + " -o" +
-           QuoteIfSpaced(targetFolder) + " " + QuoteIfSpaced(fileName);
+           QuoteIfSpaced(targetFolder);
 }
 
-QString DatabaseRestoreCommand(const QString& archive, const QString& databaseFolder,
-                               const QString& databaseFileName) {
-    return FileRestoreCommand(archive, databaseFolder, databaseFileName);
+QString ArchiveListCommand(const QString& archive) {
+    return ArchiverProgram + " l -slt " + QuoteIfSpaced(archive);
 }
 
 QString InterpreterCommandLine(const QString& commandLine) {
     return '"' + commandLine + '"';
 }
 
-int RunCommand(const QString& commandLine) {
+int RunCommand(const QString& commandLine, QByteArray* output) {
     QStringList arguments =
         SplitCommandLine(WithoutInterpreterQuotes(InterpreterCommandLine(commandLine)));
     if (arguments.isEmpty())
@@ -122,12 +121,16 @@ int RunCommand(const QString& commandLine) {
     process.setArguments(arguments);
     process.setWorkingDirectory(GetProgramFolder());
     process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(QProcess::nullDevice());
+    if (!output)
+        process.setStandardOutputFile(QProcess::nullDevice());
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.setChildProcessModifier(EndWithParent);
     process.start();
     if (!process.waitForStarted(-1) || !process.waitForFinished(-1) ||
         process.exitStatus() != QProcess::NormalExit)
         return -1;
+    if (output)
+        *output = process.readAllStandardOutput();
     return process.exitCode();
 }
 

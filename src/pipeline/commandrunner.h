@@ -15,10 +15,10 @@ QString BackupCommand(const QString& archive, const QStringList& files);
 QString DatabaseBackupCommand(const QString& archive, const QString& database);
 // isql stops at the first error (-b), so a script that fails or cannot connect ends non-zero.
 QString ScriptCommand(const QString& isqlCommand, const QString& script, const QString& database);
-QString FileRestoreCommand(const QString& archive, const QString& targetFolder,
-                           const QString& fileName);
-QString DatabaseRestoreCommand(const QString& archive, const QString& databaseFolder,
-                               const QString& databaseFileName);
+// Unpacks every file of the archive, without folders, into the target folder, overwriting.
+QString ArchiveRestoreCommand(const QString& archive, const QString& targetFolder);
+// Lists the archive's entries, one block of "Name = value" lines each.
+QString ArchiveListCommand(const QString& archive);
 
 // The command line as the command interpreter receives it: in one more pair of double quotes.
 QString InterpreterCommandLine(const QString& commandLine);
@@ -27,8 +27,10 @@ QString InterpreterCommandLine(const QString& commandLine);
 // split as the Windows command interpreter would (blanks separate, double quotes group and are
 // removed); a bare program name is looked up in the program folder, then along the search path.
 // The command runs in the program folder with no input; its output is not kept, its error output
-// goes to ours. Returns the exit status, -1 when the program cannot start or crashes.
-int RunCommand(const QString& commandLine);
+// goes to ours, or into `output` when it is given. The command ends with the updater, so that
+// nothing it started goes on changing the installation after an interruption. Returns the exit
+// status, -1 when the program cannot start or crashes.
+int RunCommand(const QString& commandLine, QByteArray* output = nullptr);
 
 // True when the archiver finds the package sound.
 bool TestArchive(const QString& package);

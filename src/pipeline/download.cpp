@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <filesystem>
 #include <memory>
 #include <openssl/evp.h>
@@ -99,6 +100,46 @@ bool FetchPackage(const Services& services, const QString& fileName, const QStri
     return true;
 }
 
+// Whether the archive holds exactly one entry, a plain file of that name: a folder, a link, a path
+// or a second file makes the package unusable.
+bool HoldsOnlyFile(const QString& package, const QString& fileName) {
+    QByteArray listing;
+    if (RunCommand(ArchiveListCommand(package), &listing) != 0)
+        return false;
+    const qsizetype entries = listing.indexOf("\n----------\n");
+    if (entries < 0)
+        return false;
+    QStringList paths;
+    for (const QByteArray& raw : listing.mid(entries).split('\n')) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        if (line.startsWith(QLatin1String("Path = ")))
+            paths.append(line.mid(7));
+        else if (line == QLatin1String("Folder = +") || line.startsWith(QLatin1String("Symbolic Link = ")))
+            return false;
+        else if (line.startsWith(QLatin1String("Attributes = "))) {
+            // Windows attributes, then the Unix mode when the archive was made on Unix.
+            const QString attributes = line.mid(13);
+            const QString unixMode = attributes.section(' ', 1, 1);
+            if (attributes.section(' ', 0, 0).contains('D') ||
+                (!unixMode.isEmpty() && !unixMode.startsWith('-')))
+                return false;
+        }
+    }
+    return paths == QStringList{fileName};
+}
+
+// Unpacks a package that holds only its file, and checks that a plain file came out.
+bool Unpack(const QString& package, const QString& fileName) {
+    if (!HoldsOnlyFile(package, fileName) || !TestArchive(package) || !ExtractArchive(package, true))
+        return false;
+    const QString unpacked = JoinPath(QFileInfo(package).path(), fileName);
+    if (QFileInfo(unpacked).isSymLink() || !QFileInfo(unpacked).isFile()) {
+        QFile::remove(unpacked);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool DownloadPackage(const Services& services, const QString& fileName) {
@@ -113,7 +154,7 @@ bool DownloadPackage(const Services& services, const QString& fileName) {
         } catch (const std::exception&) {
             return false;
         }
-        if (TestArchive(package) && ExtractArchive(package, true)) {
+        if (Unpack(package, fileName)) {
             ++services.Run.DownloadedCount;
             ui.SetDownloadCaption(DownloadCaption);
             ui.ProcessEvents();

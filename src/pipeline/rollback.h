@@ -3,9 +3,27 @@
 #include <QString>
 
 struct Services;
+struct UpdateJournal;
 
-// Puts back from a backup archive every installed file of the required entries except the
-// archiver and the database scripts, then the database file when the archive holds it. Each
-// replaced file stays beside it as its kept copy; a file the archive does not hold is left as it
-// was. An archive that is missing or fails the archiver's test changes nothing. Always true.
-bool RestoreBackup(const Services& services, const QString& archive);
+enum class RollbackResult {
+    Done,
+    // The archive is missing or fails the archiver's test: nothing was changed.
+    ArchiveUnusable,
+    // The archive is sound but could not be unpacked (no space left, most often): nothing was
+    // changed.
+    StagingFailed,
+};
+
+// Puts the installation back as the journal describes, in a way that is safe to interrupt and
+// needs no free space once started: the whole archive is first unpacked into a staging folder and
+// synced, then the journal is written, then each file is renamed into place (the present one
+// moved aside to its kept copy). Files of the archiver and database scripts are never put back;
+// files the journal lists as added are removed; the database and the settings file come back when
+// the journal names them and the archive holds them. At the end the journal is removed. Running
+// it again after an interruption gives the same result. Throws OrvantoError when a file operation
+// fails half-way; the journal then stays for the next start.
+RollbackResult RollBack(const Services& services, const UpdateJournal& journal);
+
+// The restore action: puts back a backup archive the person chose, with the database when the
+// archive holds it; the settings file is left as it is.
+RollbackResult RestoreBackup(const Services& services, const QString& archive);

@@ -2,31 +2,73 @@
 
 #include "catalogue/requiredfiles.h"
 #include "core/busyscope.h"
+#include "core/error.h"
+#include "core/filesystem.h"
 #include "core/services.h"
 #include "core/userinterface.h"
 #include "environment/databaseconnection.h"
+#include "environment/lowlevel.h"
 #include "pipeline/apply.h"
 #include "pipeline/backup.h"
 #include "pipeline/download.h"
+#include "pipeline/journal.h"
 #include "pipeline/rollback.h"
 
 #include <optional>
 
 namespace {
 
+// The installed files that the update adds: files of the selection that are not there yet. The
+// archiver is never put back or removed by a rollback, so it is not listed.
+QStringList AddedFiles(const RunState& run) {
+    QStringList added;
+    for (const SelectedFile& selected : SelectedFiles(run)) {
+        const RequiredFile& file = selected.File;
+        if (file.ComponentName != Component::Schema && file.ComponentName != Component::Archiver &&
+            !FileExists(InstalledPath(file)))
+            added.append(InstalledPath(file));
+    }
+    return added;
+}
+
+// Applies the update; when that fails, half-way or with an error, the installation is put back
+// from the backup. An error's reason goes to the log.
+bool ApplyOrRollBack(const Services& services, UpdateJournal& journal) {
+    try {
+        if (ApplyUpdates(services, journal))
+            return true;
+    } catch (const std::exception& error) {
+        // Without a journal the update has finished and only the closing check failed: that
+        // error is the check's own.
+        if (!ReadJournal())
+            throw;
+        services.Ui.AppendLog(ExceptionMessage(error));
+    }
+    try {
+        RollBack(services, journal);
+    } catch (const std::exception& error) {
+        // The journal stays; the next start finishes the rollback.
+        services.Ui.AppendLog(ExceptionMessage(error));
+    }
+    return false;
+}
+
 // Runs the steps in their order; the message of the step that failed, or nothing.
 std::optional<QString> RunSteps(const Services& services) {
     const BusyScope busy(services.Ui);
+    // An update left unfinished must be ended before another one may start.
+    if (ReadJournal())
+        return UnfinishedUpdateMessage;
     if (!DownloadUpdates(services))
         return DownloadFailedMessage;
     services.Connection.Close();
-    QString archive;
-    if (!MakeBackup(services, archive))
+    UpdateJournal journal;
+    if (!MakeBackup(services, journal))
         return BackupFailedMessage;
-    if (!ApplyUpdates(services)) {
-        RestoreBackup(services, archive);
+    journal.AddedFiles = AddedFiles(services.Run);
+    WriteJournal(services.Files, journal);
+    if (!ApplyOrRollBack(services, journal))
         return ApplyFailedMessage;
-    }
     ScanWorkFolders(services.Run, 3);
     return std::nullopt;
 }

@@ -1,5 +1,5 @@
 #include "app/UnitOrvo.h"
-#include "core/workflow.h"
+#include "app/workflow.h"
 #include "restore/UnitRipristina.h"
 #include "support/modalanswer.h"
 #include "support/nginxserver.h"

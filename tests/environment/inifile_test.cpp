@@ -1,4 +1,5 @@
 #include "core/error.h"
+#include "core/filesystem.h"
 #include "environment/impostazioni.h"
 #include "environment/inifile.h"
 #include "support/tempinstall.h"
@@ -74,6 +75,7 @@ TEST(IniFile, AMissingFileReadsAsDefaults) {
 }
 
 TEST(WriteIniValue, ChangesOneValueAndKeepsEveryOtherByte) {
+    FileSystem files;
     TempInstallation install;
     struct Case {
         const char* before;
@@ -104,18 +106,19 @@ TEST(WriteIniValue, ChangesOneValueAndKeepsEveryOtherByte) {
     };
     for (const Case& c : cases) {
         const QString path = install.WriteFile("velmora.ini", c.before);
-        WriteIniValue(path, "PRINCIPALE", "Versione", "3.12.1");
+        WriteIniValue(files, path, "PRINCIPALE", "Versione", "3.12.1");
         EXPECT_EQ(install.ReadFile("velmora.ini"), QByteArray(c.after)) << c.before;
     }
 }
 
 TEST(WriteIniValue, KeepsUtf16AndReplacesTheFileAtomically) {
+    FileSystem files;
     TempInstallation install;
     const QByteArray before("\xFF\xFE[\0A\0]\0\r\0\n\0k\0=\0o\0l\0d\0\r\0\n\0", 26);
     const QString path = install.WriteFile("u.ini", before);
     const QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
     QFile::setPermissions(path, permissions);
-    WriteIniValue(path, "A", "k", "new");
+    WriteIniValue(files, path, "A", "k", "new");
     EXPECT_EQ(install.ReadFile("u.ini"),
               QByteArray("\xFF\xFE[\0A\0]\0\r\0\n\0k\0=\0n\0e\0w\0\r\0\n\0", 26));
     EXPECT_EQ(QFile::permissions(path) & 0x7077, permissions & 0x7077);
@@ -124,12 +127,13 @@ TEST(WriteIniValue, KeepsUtf16AndReplacesTheFileAtomically) {
 }
 
 TEST(WriteIniValue, FailsWithThePathAndLeavesTheFileWhole) {
+    FileSystem files;
     TempInstallation install;
     // A folder where the file's folder should be: the temporary file cannot be created.
     const QString path = install.Root() + "/not-a-folder/velmora.ini";
     install.WriteFile("not-a-folder", "plain file");
     try {
-        WriteIniValue(path, "PRINCIPALE", "Versione", "1");
+        WriteIniValue(files, path, "PRINCIPALE", "Versione", "1");
         FAIL() << "no error";
     } catch (const OrvantoError& error) {
         EXPECT_TRUE(error.Message().contains(path)) << error.Message().toStdString();

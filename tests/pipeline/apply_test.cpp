@@ -1,5 +1,6 @@
 #include "catalogue/requiredfiles.h"
 #include "pipeline/apply.h"
+#include "pipeline/journal.h"
 #include "pipeline/updateaction.h"
 #include "support/firebirdfixture.h"
 #include "support/updatesite.h"
@@ -39,6 +40,7 @@ protected:
     }
 
     UpdateSite Site;
+    UpdateJournal Journal;
 };
 
 } // namespace
@@ -48,7 +50,7 @@ TEST_F(ApplyTest, ReplacesFilesKeepingCopiesAndRecordsVelmorasVersion) {
     Site.Install.WriteFile("Velmora/BlokCore.dll", "old BlokCore.dll");
     Row("Velmora", "3.12.0");
     Downloaded();
-    ASSERT_TRUE(ApplyUpdates(Site.Steps));
+    ASSERT_TRUE(ApplyUpdates(Site.Steps, Journal));
     EXPECT_EQ(Installed("Velmora.exe"), QByteArray("new Velmora.exe"));
     EXPECT_EQ(Installed("Velmora.bak"), QByteArray("old Velmora.exe"));
     EXPECT_EQ(Installed("BlokCore.bak"), QByteArray("old BlokCore.dll"));
@@ -70,7 +72,7 @@ TEST_F(ApplyTest, FilesOfOneSubfolderShareTheirKeptCopy) {
     }
     Row("Firebird", "3.0.12");
     Downloaded();
-    ASSERT_TRUE(ApplyUpdates(Site.Steps));
+    ASSERT_TRUE(ApplyUpdates(Site.Steps, Journal));
     EXPECT_EQ(Installed("intl/fbintl.conf"), QByteArray("new fbintl.conf"));
     EXPECT_EQ(Installed("intl/fbintl.dll"), QByteArray("new fbintl.dll"));
     EXPECT_EQ(Installed("intl/fbintl.bak"), QByteArray("old fbintl.dll"))
@@ -108,7 +110,7 @@ TEST_F(ApplyTest, StopsAtTheFirstEntryThatCannotBeInstalled) {
         Site.Install.WriteFile("Velmora/Orvo/Copiare/modifiche206.sql",
                                "COMMENT ON DATABASE IS '206';\n");
         c.arrange(Site);
-        EXPECT_FALSE(ApplyUpdates(Site.Steps)) << c.name;
+        EXPECT_FALSE(ApplyUpdates(Site.Steps, Journal)) << c.name;
         EXPECT_FALSE(QFile::exists(Site.Install.ProgramFolder() + "BlokCore.dll"))
             << c.name << ": nothing later is touched";
         EXPECT_EQ(QueryValue(Site.DatabaseFile(),
@@ -122,7 +124,7 @@ TEST_F(ApplyTest, StopsAtTheFirstEntryThatCannotBeInstalled) {
 
 TEST_F(ApplyTest, NothingTickedChangesNothing) {
     Row("Velmora", "3.12.0", false);
-    ASSERT_TRUE(ApplyUpdates(Site.Steps));
+    ASSERT_TRUE(ApplyUpdates(Site.Steps, Journal));
     EXPECT_EQ(Site.Ui.UpdateMaximum, 0);
     EXPECT_TRUE(Site.Install.ReadFile("Velmora/velmora.ini").startsWith(Settings));
 }

@@ -1,5 +1,6 @@
 #include "catalogue/requiredfiles.h"
 #include "pipeline/backup.h"
+#include "pipeline/journal.h"
 #include "support/firebirdfixture.h"
 #include "support/updatesite.h"
 
@@ -36,7 +37,8 @@ protected:
     }
 
     UpdateSite Site;
-    QString Archive;
+    UpdateJournal Made;
+    const QString& Archive = Made.Archive;
 };
 
 } // namespace
@@ -57,7 +59,7 @@ TEST_F(BackupTest, ArchivesTheInstalledFilesOfEveryEntry) {
         Install(file);
     Install("notlisted.dll");
     const QDateTime before = QDateTime::currentDateTime();
-    ASSERT_TRUE(MakeBackup(Site.Steps, Archive));
+    ASSERT_TRUE(MakeBackup(Site.Steps, Made));
     const QString name = QFileInfo(Archive).fileName();
     EXPECT_EQ(QFileInfo(Archive).path() + "/", Site.Run.BackupFolder);
     EXPECT_TRUE(name >= BackupArchiveName(before) &&
@@ -65,15 +67,19 @@ TEST_F(BackupTest, ArchivesTheInstalledFilesOfEveryEntry) {
         << name.toStdString();
     EXPECT_EQ(ArchiveEntries(Archive),
               QStringList({"7za.exe", "BlokCore.dll", "Orvanto", "Velmora.exe", "atlas.html",
-                           "engine13.dll", "fbintl.conf"}))
+                           "engine13.dll", "fbintl.conf", "velmora.ini"}))
         << "stored under their names alone, without the files that are not installed or not listed";
+    EXPECT_EQ(Made.SettingsPath, Site.Install.ProgramFolder() + "velmora.ini");
+    EXPECT_EQ(QDir(Site.Run.BackupFolder).entryList(QDir::Files), QStringList{name})
+        << "no partial archive left beside it";
 }
 
 TEST_F(BackupTest, ArchivesEveryFileOfAFullInstallation) {
     for (const RequiredFile& file : Site.Run.RequiredFiles)
         Install(QDir(file.Subfolder).filePath(file.FileName));
-    ASSERT_TRUE(MakeBackup(Site.Steps, Archive));
-    EXPECT_EQ(ArchiveEntries(Archive).size(), Site.Run.RequiredFiles.size());
+    ASSERT_TRUE(MakeBackup(Site.Steps, Made));
+    EXPECT_EQ(ArchiveEntries(Archive).size(), Site.Run.RequiredFiles.size() + 1)
+        << "every file and the settings";
 }
 
 TEST_F(BackupTest, AddsTheDatabaseOnlyWhenScriptsMayChangeIt) {
@@ -106,8 +112,11 @@ TEST_F(BackupTest, AddsTheDatabaseOnlyWhenScriptsMayChangeIt) {
         Site.Connection.SetDatabase(row.Connection);
         Site.Run.DatabasePath = row.DatabasePath;
         QDir(Site.Run.BackupFolder).removeRecursively();
-        ASSERT_TRUE(MakeBackup(Site.Steps, Archive)) << row.Case;
+        ASSERT_TRUE(MakeBackup(Site.Steps, Made)) << row.Case;
         EXPECT_EQ(ArchiveEntries(Archive).contains("velmora.fdb"), row.Added) << row.Case;
+        EXPECT_EQ(Made.DatabasePath,
+                  row.Added ? Site.Install.ProgramFolder() + "velmora.fdb" : QString())
+            << row.Case;
     }
 }
 
@@ -115,7 +124,7 @@ TEST_F(BackupTest, ABackupFolderThatCannotBeMadeFails) {
     Install("Velmora.exe");
     QDir(Site.Run.BackupFolder).removeRecursively();
     Site.Install.WriteFile("Velmora/Orvo/Backup", "a file");
-    EXPECT_FALSE(MakeBackup(Site.Steps, Archive));
+    EXPECT_FALSE(MakeBackup(Site.Steps, Made));
     EXPECT_TRUE(Archive.startsWith(Site.Run.BackupFolder))
         << "the path is handed back all the same";
     EXPECT_TRUE(Archive.endsWith(".7z"));
@@ -126,20 +135,21 @@ TEST_F(BackupTest, AFailingDatabaseRunFailsAndKeepsTheInstalledFiles) {
     Site.Run.IsqlCommand.clear();
     Site.Run.RequiredFiles.append({Component::Schema, "modifiche206.sql", "", false});
     Site.Run.DatabasePath = Site.Install.ProgramFolder() + "missing.fdb";
-    EXPECT_FALSE(MakeBackup(Site.Steps, Archive));
-    EXPECT_EQ(ArchiveEntries(Archive), QStringList{"Velmora.exe"});
+    EXPECT_FALSE(MakeBackup(Site.Steps, Made));
+    EXPECT_FALSE(QFile::exists(Archive)) << "an unfinished archive never takes the archive's name";
 }
 
 TEST_F(BackupTest, AMissingBackupFolderIsMade) {
     Install("Velmora.exe");
     ASSERT_TRUE(QDir(Site.Install.ProgramFolder() + "Orvo").removeRecursively());
-    ASSERT_TRUE(MakeBackup(Site.Steps, Archive));
-    EXPECT_EQ(ArchiveEntries(Archive), QStringList{"Velmora.exe"});
+    ASSERT_TRUE(MakeBackup(Site.Steps, Made));
+    EXPECT_EQ(ArchiveEntries(Archive), QStringList({"Velmora.exe", "velmora.ini"}));
 }
 
 TEST_F(BackupTest, NothingInstalledPacksNothingElse) {
     Install("Orvo/Copiare/leftover.dll");
-    EXPECT_TRUE(MakeBackup(Site.Steps, Archive));
+    QFile::remove(Site.Install.ProgramFolder() + "velmora.ini");
+    EXPECT_TRUE(MakeBackup(Site.Steps, Made));
     EXPECT_FALSE(QFile::exists(Archive))
         << "the archiver is not left to pack its whole working folder";
 }

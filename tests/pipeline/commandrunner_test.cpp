@@ -82,12 +82,11 @@ TEST(CommandRunnerText, BuildsEveryCommandLineOfTheTable) {
          "d/v.fdb\""},
         {"script without isql", ScriptCommand("", "/v/m.sql", "/v/v.fdb"),
          " -b -u sysdba -p tarnwheel -n -i /v/m.sql /v/v.fdb"},
-        {"file restore", FileRestoreCommand("/v/b.7z", "/v/intl", "fbintl.conf"),
-         "7za e -aoa /v/b.7z -o/v/intl fbintl.conf"},
-        {"file restore, blanks", FileRestoreCommand("/a b/x.7z", "/c d/", "Velmora.exe"),
-         "7za e -aoa \"/a b/x.7z\" -o\"/c d/\" Velmora.exe"},
-        {"database restore", DatabaseRestoreCommand("/a b/x.7z", "/data/", "velmora.fdb"),
-         "7za e -aoa \"/a b/x.7z\" -o/data/ velmora.fdb"},
+        {"archive restore", ArchiveRestoreCommand("/v/b.7z", "/v/Orvo/Ripristino/"),
+         "7za e -aoa /v/b.7z -o/v/Orvo/Ripristino/"},
+        {"archive restore, blanks", ArchiveRestoreCommand("/a b/x.7z", "/c d/"),
+         "7za e -aoa \"/a b/x.7z\" -o\"/c d/\""},
+        {"archive listing", ArchiveListCommand("/a b/x.7z"), "7za l -slt \"/a b/x.7z\""},
         {"interpreter line", InterpreterCommandLine(ArchiveTestCommand("/w/a.7z")),
          "\"7za t /w/a.7z\""},
     };
@@ -137,9 +136,7 @@ TEST_F(CommandRunnerTest, RelativePathsMeanFilesOfTheProgramFolder) {
     Install.WriteFile("Velmora/velmora.fdb", "database");
     ASSERT_EQ(RunCommand(DatabaseBackupCommand("Orvo/Backup/x.7z", "velmora.fdb")), 0);
     QFile::remove(Program() + "velmora.fdb");
-    ASSERT_EQ(RunCommand(
-                  DatabaseRestoreCommand(Program() + "Orvo/Backup/x.7z", Program(), "velmora.fdb")),
-              0);
+    ASSERT_EQ(RunCommand(ArchiveRestoreCommand(Program() + "Orvo/Backup/x.7z", Program())), 0);
     EXPECT_EQ(Read(Program() + "velmora.fdb"), "database");
 }
 
@@ -175,8 +172,8 @@ TEST_F(CommandRunnerTest, ArchivesALongListOfFiles) {
                                        QByteArray::number(i)));
     ASSERT_EQ(RunCommand(BackupCommand(Program() + "Orvo/Backup/long name.7z", files)), 0);
     QDir().mkpath(Program() + "out");
-    ASSERT_EQ(RunCommand(FileRestoreCommand(Program() + "Orvo/Backup/long name.7z",
-                                            Program() + "out", "file 59.dll")),
+    ASSERT_EQ(RunCommand(ArchiveRestoreCommand(Program() + "Orvo/Backup/long name.7z",
+                                               Program() + "out")),
               0);
     EXPECT_EQ(Read(Program() + "out/file 59.dll"), "59");
 }

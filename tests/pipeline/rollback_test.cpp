@@ -1,5 +1,6 @@
 #include "catalogue/requiredfiles.h"
 #include "pipeline/backup.h"
+#include "pipeline/journal.h"
 #include "pipeline/rollback.h"
 #include "support/firebirdfixture.h"
 #include "support/updatesite.h"
@@ -25,9 +26,9 @@ protected:
     }
 
     QString Backup() {
-        QString archive;
-        EXPECT_TRUE(MakeBackup(Site.Steps, archive));
-        return archive;
+        UpdateJournal made;
+        EXPECT_TRUE(MakeBackup(Site.Steps, made));
+        return made.Archive;
     }
 
     void SetSchema(const QString& step) {
@@ -62,7 +63,7 @@ TEST_F(RollbackTest, PutsBackEveryArchivedFileAndKeepsThePresentOnesAside) {
     Install("7za.exe", "archiver 2");
     Install("BlokJobs.dll", "jobs, installed after the backup");
 
-    EXPECT_TRUE(RestoreBackup(Site.Steps, archive));
+    EXPECT_EQ(RestoreBackup(Site.Steps, archive), RollbackResult::Done);
     const struct {
         const char* File;
         QByteArray Content;
@@ -104,7 +105,7 @@ TEST_F(RollbackTest, PutsBackTheDatabaseOnlyFromAnArchiveThatHoldsIt) {
         ASSERT_TRUE(Site.Connection.QueryText(DescriptionQuery, "STEP").has_value()) << row.Case;
         Site.Run.DatabasePath = row.DatabasePath;
 
-        RestoreBackup(Site.Steps, archive);
+        EXPECT_EQ(RestoreBackup(Site.Steps, archive), RollbackResult::Done) << row.Case;
         EXPECT_FALSE(Site.Connection.IsConnected()) << row.Case;
         EXPECT_EQ(QueryValue(Site.DatabaseFile(), DescriptionQuery), row.Schema) << row.Case;
         EXPECT_EQ(Site.Connection.QueryText(DescriptionQuery, "STEP"), row.Schema) << row.Case;
@@ -134,7 +135,7 @@ TEST_F(RollbackTest, AnArchiveThatIsMissingOrDamagedChangesNothing) {
     SetSchema("206");
     for (const QString& archive :
          {Site.Run.BackupFolder + "240718_143005.7z", notAnArchive, damaged}) {
-        EXPECT_TRUE(RestoreBackup(Site.Steps, archive));
+        EXPECT_EQ(RestoreBackup(Site.Steps, archive), RollbackResult::ArchiveUnusable);
         EXPECT_EQ(Installed("Velmora.exe"), "program 2") << archive.toStdString();
         EXPECT_EQ(Installed("BlokCore.dll"), "core 2") << archive.toStdString();
         EXPECT_EQ(QDir(Site.Install.ProgramFolder()).entryList({"*.bak"}), QStringList())

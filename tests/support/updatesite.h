@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/filesystem.h"
 #include "core/runstate.h"
 #include "core/services.h"
 #include "environment/databaseconnection.h"
@@ -35,5 +36,6 @@ public:
     RunState Run;
     FirebirdConnection Connection;
     HttpClient Http;
+    FileSystem Files;
     Services Steps;
 };

@@ -1,7 +1,9 @@
 #include "platform/process.h"
 
 #include <QFile>
+#include <csignal>
 #include <cstdio>
+#include <sys/prctl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -17,4 +19,8 @@ void ReplaceProcess(const QString& program, const QStringList& arguments) {
     argv.push_back(nullptr);
     std::fflush(nullptr);
     ::execv(path.constData(), argv.data());
+}
+
+void EndWithParent() {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
 }

@@ -1,4 +1,4 @@
-#include "core/workflow.h"
+#include "app/workflow.h"
 #include "support/firebirdfixture.h"
 #include "support/nginxserver.h"
 #include "support/recordinginterface.h"

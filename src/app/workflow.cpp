@@ -1,4 +1,4 @@
-#include "core/workflow.h"
+#include "app/workflow.h"
 
 #include "catalogue/updatecheck.h"
 #include "core/busyscope.h"
@@ -7,6 +7,7 @@
 #include "environment/analysis.h"
 #include "environment/impostazioni.h"
 #include "environment/lowlevel.h"
+#include "pipeline/journal.h"
 #include "pipeline/rollback.h"
 #include "pipeline/updateaction.h"
 #include "restore/newslink.h"
@@ -31,6 +32,12 @@ void RunGuarded(UserInterface& ui, const std::function<void()>& action) {
 
 namespace {
 
+const QString UnusableArchiveMessage =
+    QStringLiteral("L'archivio %1 manca o è danneggiato: non è stato ripristinato nulla.");
+const QString StagingFailedMessage =
+    QStringLiteral("Non è stato possibile estrarre l'archivio %1 (spazio su disco insufficiente?): "
+                   "non è stato ripristinato nulla.");
+
 TlsSettings TlsFrom(const Impostazioni& settings) {
     return {settings.GetCaCertificate(), settings.GetVerifyCertificate()};
 }
@@ -41,7 +48,7 @@ Workflow::Workflow(UserInterface& ui, const QStringList& arguments)
     : Workflow(ui, arguments, Impostazioni()) {}
 
 Workflow::Workflow(UserInterface& ui, const QStringList& arguments, const Impostazioni& settings)
-    : Interface(ui), IdHTTP(ui, TlsFrom(settings)), Steps{Run, ui, IdHTTP, SQLConnectionMain} {
+    : Interface(ui), IdHTTP(ui, TlsFrom(settings)), Steps{Run, ui, IdHTTP, SQLConnectionMain, Files} {
     Run.Verbose = VerboseRequested(arguments);
     Run.Info.IniPath = settings.GetFileName();
     Run.DatabaseAlias = settings.GetDatabase();
@@ -70,9 +77,15 @@ void Workflow::ResetAndCheck() {
     Run.Info.EmbeddedState = 0;
     Interface.EnvironmentChanged();
     Interface.ClearLog();
+    RecoverInterruptedUpdate();
     AnalyseEnvironment();
     ScanWorkFolders(Run, 5);
     ActionControllaExecute();
+}
+
+void Workflow::RecoverInterruptedUpdate() {
+    const BusyScope busy(Interface);
+    ::RecoverInterruptedUpdate(Steps);
 }
 
 void Workflow::AnalyseEnvironment() {
@@ -95,7 +108,11 @@ bool Workflow::ActionAggiornaExecute() {
 
 void Workflow::RestoreFromBackup(const QString& archivePath) {
     const BusyScope busy(Interface);
-    RestoreBackup(Steps, archivePath);
+    const RollbackResult result = RestoreBackup(Steps, archivePath);
+    if (result == RollbackResult::ArchiveUnusable)
+        throw OrvantoError(UnusableArchiveMessage.arg(QuoteSingle(archivePath)));
+    if (result == RollbackResult::StagingFailed)
+        throw OrvantoError(StagingFailedMessage.arg(QuoteSingle(archivePath)));
 }
 
 void Workflow::ActionNovitaExecute() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/filesystem.h"
 #include "core/runstate.h"
 #include "core/services.h"
 #include "environment/databaseconnection.h"
@@ -29,8 +30,11 @@ public:
     FirebirdConnection& Connection() { return SQLConnectionMain; }
 
     void WriteLog(const QString& line);
-    // The show-time sequence.
+    // The show-time sequence. It first ends an update that an earlier run left unfinished; when
+    // that cannot be done it throws, and nothing else runs.
     void ResetAndCheck();
+    // Ends an update that an earlier run left unfinished (see RecoverInterruptedUpdate).
+    void RecoverInterruptedUpdate();
     // Works out the installation (database, Firebird, isql) and fills the info card and the log.
     void AnalyseEnvironment();
     void ActionControllaExecute();
@@ -38,7 +42,8 @@ public:
     void ActionNovitaExecute();
     // The update action; true when the update succeeded.
     bool ActionAggiornaExecute();
-    // Puts the installation back from a backup archive the user chose.
+    // Puts the installation back from a backup archive the user chose; throws when the archive
+    // cannot be used, in which case nothing was changed.
     void RestoreFromBackup(const QString& archivePath);
 
 private:
@@ -48,5 +53,6 @@ private:
     RunState Run;
     FirebirdConnection SQLConnectionMain;
     HttpClient IdHTTP;
+    FileSystem Files;
     Services Steps;
 };

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+class FileSystem;
+
+// What a recovery must know of an update, or a restore, that changes the installation: written
+// durably before the first change and whenever what a recovery must do changes, removed when the
+// work has finished. A journal left behind means the last run was interrupted.
+struct UpdateJournal {
+    enum class Stage {
+        // Files are being replaced: a recovery puts the archive back.
+        Applying,
+        // Every file is in place and on the disk: a recovery records the new version and ends.
+        Applied,
+    };
+
+    Stage Phase = Stage::Applying;
+    // The backup archive that a recovery puts back.
+    QString Archive;
+    // The database file, when the archive holds it and the rollback puts it back.
+    QString DatabasePath;
+    // The settings file, when the archive holds it and the rollback puts it back.
+    QString SettingsPath;
+    // Installed files that the update adds; a rollback removes them.
+    QStringList AddedFiles;
+    // The database script that isql is running.
+    QString RunningScript;
+    // Velmora's version to record once everything is applied.
+    QString NewVelmoraVersion;
+
+    bool operator==(const UpdateJournal&) const = default;
+};
+
+// "Orvo/aggiornamento-in-corso.ini" in the program folder.
+QString JournalPath();
+
+// Writes the journal in one step, synced with its folder.
+void WriteJournal(FileSystem& files, const UpdateJournal& journal);
+// The journal left by an earlier run, or nothing when the last run finished.
+std::optional<UpdateJournal> ReadJournal();
+// Removes the journal and syncs its folder: the work it describes has finished.
+void RemoveJournal(FileSystem& files);
+
+struct Services;
+
+// Ends the update that an earlier run left unfinished, before anything else touches the
+// installation: an update whose files were all applied is completed, any other is rolled back
+// from its archive; the person is told, in the log and in a message. Nothing happens when there
+// is no journal. When the rollback cannot be done (archive missing or damaged, no space, a file
+// that cannot be renamed) nothing more is changed, the journal and the kept copies stay, and an
+// OrvantoError tells the person what to do.
+void RecoverInterruptedUpdate(const Services& services);
