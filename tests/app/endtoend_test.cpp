@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 namespace {
@@ -139,12 +140,8 @@ TEST_F(EndToEndTest, RestoresAnOlderBackupOnlyWhenConfirmed) {
 
 TEST_F(EndToEndTest, ReplacingItsOwnExecutableRestartsTheUpdater) {
     // A stand-in for the new updater: it records its process id and arguments.
-    QFile standIn(Site.ReleaseFolder() + "Orvanto");
-    ASSERT_TRUE(standIn.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    standIn.write("#!/bin/sh\necho \"$$ $*\" > \"$(dirname \"$0\")/restarted.txt\"\n");
-    standIn.close();
-    standIn.setPermissions(standIn.permissions() | QFile::ExeOwner | QFile::ExeGroup |
-                           QFile::ExeOther);
+    QFile::remove(Site.ReleaseFolder() + "Orvanto");
+    ASSERT_TRUE(QFile::copy(ORVANTO_RESTART_STANDIN, Site.ReleaseFolder() + "Orvanto"));
     Site.Republish({"Orvanto=1.7.2"});
 
     const DemoSite::Result check = Site.Run({"--check"});
@@ -160,4 +157,35 @@ TEST_F(EndToEndTest, ReplacingItsOwnExecutableRestartsTheUpdater) {
                     .startsWith("\x7f"
                                 "ELF"))
         << "the old executable is kept";
+    EXPECT_TRUE(QFileInfo(Site.ProgramFolder() + "Orvanto").isExecutable());
+    EXPECT_FALSE(QFile::exists(Site.ProgramFolder() + "Orvo/aggiornamento-in-corso.ini"));
+}
+
+TEST_F(EndToEndTest, ANewUpdaterThatCannotRunHereIsRefusedAndTheOldOneKept) {
+    const struct {
+        const char* Case;
+        QByteArray Content;
+    } table[] = {
+        {"a script", "#!/bin/sh\necho new updater\n"},
+        {"an ELF file of another machine",
+         // 64-bit, little-endian, an executable (type 2) for AArch64 (machine 183)
+         QByteArray("\x7f"
+                    "ELF\x02\x01\x01",
+                    7) +
+             QByteArray(9, '\0') + QByteArray("\x02\x00\xb7\x00", 4) + QByteArray(44, '\0')},
+    };
+    const QByteArray updater = Site.Read("Orvanto");
+    for (const auto& row : table) {
+        QFile file(Site.ReleaseFolder() + "Orvanto");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(row.Content);
+        file.close();
+        Site.Republish({"Orvanto=1.7.2"});
+        const DemoSite::Result update = Site.Run({"--update"});
+        EXPECT_EQ(update.ExitCode, 4) << row.Case;
+        EXPECT_TRUE(update.Errors.contains("Impossibile applicare gli aggiornamenti")) << row.Case;
+        EXPECT_EQ(Site.Read("Orvanto"), updater) << row.Case;
+        EXPECT_TRUE(QFileInfo(Site.ProgramFolder() + "Orvanto").isExecutable()) << row.Case;
+        EXPECT_EQ(Site.Run({"--check"}).ExitCode, 3) << row.Case << ": the old updater still runs";
+    }
 }

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "core/filesystem.h"
+
+// Stands for the process being killed: nothing in the program catches it, so the run ends where
+// it is and only destructors run, which change nothing in the installation.
+struct SimulatedStop {};
+
+// The real file system, with two faults that a test can arm: the run stops before the N-th
+// operation (as a kill would), or every writing operation from the N-th on fails as on a full
+// disk. Operations are counted from 1; 0 arms nothing.
+class FaultyFileSystem : public FileSystem {
+public:
+    int StopAt = 0;
+    int FullFrom = 0;
+    int Operations = 0;
+    int Writes = 0;
+
+    void Rename(const QString& from, const QString& to) override;
+    void Remove(const QString& path) override;
+    void WriteFile(const QString& path, const QByteArray& content) override;
+    void Copy(const QString& from, const QString& to) override;
+    void SyncFile(const QString& path) override;
+    void SyncFolder(const QString& folder) override;
+    void SetPermissions(const QString& path, QFileDevice::Permissions permissions) override;
+
+private:
+    void Step();
+    void Write(const QString& path);
+};
