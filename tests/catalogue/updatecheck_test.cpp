@@ -190,6 +190,21 @@ TEST_F(UpdateCheckTest, FetchFailuresReachTheCaller) {
     EXPECT_EQ(Site.Run.Checklist.size(), 1) << "a redirect is followed";
 }
 
+TEST_F(UpdateCheckTest, ALocalCopyThatCannotBeWrittenFailsTheCheck) {
+    // Every write to the full device fails with "No space left on device", as on a full disk.
+    Site.WriteCatalogue("[VERSIONI]\nVelmora=3.12.0\n");
+    ASSERT_TRUE(QFile::link("/dev/full", Site.Install.CopyFolder() + "update.ini"));
+    try {
+        Check();
+        FAIL() << "the check reported nothing to update";
+    } catch (const OrvantoError& error) {
+        EXPECT_TRUE(error.Message().contains(Site.Install.CopyFolder() + "update.ini"));
+        EXPECT_TRUE(error.Message().contains("No space left on device"))
+            << error.Message().toStdString();
+    }
+    EXPECT_FALSE(Site.Ui.Busy);
+}
+
 TEST_F(UpdateCheckTest, AWorkFolderThatCannotBeWrittenAsksForAnAdministrator) {
     Site.WriteCatalogue("[VERSIONI]\nVelmora=3.12.0\n");
     Check();

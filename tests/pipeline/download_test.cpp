@@ -1,11 +1,14 @@
 #include "catalogue/requiredfiles.h"
 #include "pipeline/download.h"
+#include "support/nginxserver.h"
 #include "support/updatesite.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QProcess>
 #include <gtest/gtest.h>
 
@@ -53,6 +56,19 @@ protected:
                 captions.append(event.mid(9));
         }
         return captions;
+    }
+
+    // A package of whatever `make` leaves in an empty folder, each entry archived as it is.
+    void PublishMade(const QString& fileName, const std::function<void(const QString&)>& make) {
+        QTemporaryDir folder;
+        make(folder.path() + "/");
+        QProcess archiver;
+        archiver.setWorkingDirectory(folder.path());
+        archiver.start("7za", QStringList{"a", Site.ServedFolder() + fileName + ".7z"} +
+                                  QDir(folder.path()).entryList(QDir::AllEntries | QDir::System |
+                                                                QDir::NoDotAndDotDot));
+        ASSERT_TRUE(archiver.waitForFinished(60000) && archiver.exitCode() == 0);
+        MakeWorldReadable(Site.ServedFolder());
     }
 
     QTemporaryDir LogFolder;
@@ -120,6 +136,21 @@ TEST_F(DownloadTest, APackageThatKeepsFailingIsFetchedFourTimesThenNamed) {
     Site.Run.PackageChecksums["Velmora.exe.7z"] = QString(64, '0');
     Site.PublishPackage("atlas.html", "map");
     QDir().mkpath(Work("atlas.html"));
+    const auto write = [](const QString& path, const QByteArray& content) {
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    };
+    PublishMade("BlokCore.dll", [](const QString& folder) {
+        ASSERT_TRUE(QFile::link("/etc/passwd", folder + "BlokCore.dll"));
+    });
+    PublishMade("BlokJobs.dll", [&](const QString& folder) {
+        write(folder + "BlokJobs.dll", "jobs");
+        write(folder + "extra.dll", "not asked for");
+    });
+    PublishMade("BlokStock.dll",
+                [&](const QString& folder) { write(folder + "sub/BlokStock.dll", "stock"); });
+    PublishMade("BlokPrint.dll", [&](const QString& folder) { write(folder + "other.dll", "x"); });
     const struct {
         const char* Why;
         QString Name;
@@ -128,6 +159,10 @@ TEST_F(DownloadTest, APackageThatKeepsFailingIsFetchedFourTimesThenNamed) {
         {"fails its archive test", "it's.dll", "Impossibile scaricare 'it''s.dll'"},
         {"has another checksum", "Velmora.exe", "Impossibile scaricare 'Velmora.exe'"},
         {"cannot be unpacked", "atlas.html", "Impossibile scaricare 'atlas.html'"},
+        {"holds a symbolic link", "BlokCore.dll", "Impossibile scaricare 'BlokCore.dll'"},
+        {"holds a second file", "BlokJobs.dll", "Impossibile scaricare 'BlokJobs.dll'"},
+        {"holds its file in a folder", "BlokStock.dll", "Impossibile scaricare 'BlokStock.dll'"},
+        {"holds another file", "BlokPrint.dll", "Impossibile scaricare 'BlokPrint.dll'"},
     };
     for (const auto& row : table) {
         Site.Ui.Messages.clear();
@@ -139,6 +174,8 @@ TEST_F(DownloadTest, APackageThatKeepsFailingIsFetchedFourTimesThenNamed) {
     EXPECT_EQ(Site.Run.DownloadedCount, 0);
     EXPECT_FALSE(QFile::exists(Work("Velmora.exe.7z")))
         << "a package with another checksum is not kept";
+    EXPECT_FALSE(QFileInfo(Work("BlokCore.dll")).isSymLink()) << "no link is unpacked";
+    EXPECT_FALSE(QFile::exists(Work("extra.dll")));
 }
 
 TEST_F(DownloadTest, AMatchingChecksumInAnyLetterCaseIsAccepted) {
