@@ -80,10 +80,11 @@ void DemoSite::Write(const QString& relativeToProgramFolder, const QByteArray& c
         throw std::runtime_error("cannot write " + file.fileName().toStdString());
 }
 
-DemoSite::Result DemoSite::Run(const QStringList& arguments) const {
+DemoSite::Result DemoSite::Run(const QStringList& arguments, const QStringList& wrapper) const {
     QProcess process;
     process.setProcessEnvironment(ToolEnvironment());
-    process.start(ProgramFolder() + "Orvanto", arguments);
+    const QStringList command = wrapper + QStringList{ProgramFolder() + "Orvanto"} + arguments;
+    process.start(command.first(), command.mid(1));
     Result result;
     if (!process.waitForStarted())
         throw std::runtime_error("cannot start Orvanto");

@@ -30,14 +30,15 @@ public:
     QByteArray Read(const QString& relativeToProgramFolder) const;
     void Write(const QString& relativeToProgramFolder, const QByteArray& content) const;
 
-    // Runs the installation's Orvanto with the arguments and waits for its end.
+    // Runs the installation's Orvanto with the arguments and waits for its end; with a wrapper
+    // (a command line such as strace's), through it.
     struct Result {
         int ExitCode = -1;
         qint64 ProcessId = 0;
         QString Output;
         QString Errors;
     };
-    Result Run(const QStringList& arguments) const;
+    Result Run(const QStringList& arguments, const QStringList& wrapper = {}) const;
 
 private:
     QTemporaryDir Dir;

@@ -1,0 +1,127 @@
+#include "support/demosite.h"
+#include "support/firebirdfixture.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <functional>
+#include <gtest/gtest.h>
+
+// The real updater killed with SIGKILL at chosen moments of an update on the demo installation:
+// the next start puts the installation back as it was, says so, and a later update succeeds.
+
+namespace {
+
+const char* const SchemaStep = "SELECT CAST(RDB$DESCRIPTION AS VARCHAR(20)) FROM RDB$DATABASE";
+const char* const ScriptColumn = "SELECT COUNT(*) FROM RDB$RELATION_FIELDS WHERE "
+                                 "RDB$RELATION_NAME = 'CLIENTI' AND RDB$FIELD_NAME = 'CITTA'";
+const QString RolledBack = QStringLiteral("L'ultimo aggiornamento non era terminato");
+
+// Files (the archiver aside: a rollback never puts it back), settings and database.
+struct Snapshot {
+    QByteArray Executable, Trade, Settings;
+    QString Schema, Column;
+    bool operator==(const Snapshot&) const = default;
+    friend void PrintTo(const Snapshot& s, std::ostream* out) {
+        *out << s.Executable.left(30).toStdString() << " | " << s.Trade.left(30).toStdString()
+             << " | " << s.Settings.simplified().toStdString() << " | schema "
+             << s.Schema.toStdString() << ", column " << s.Column.toStdString();
+    }
+};
+
+Snapshot Take(const DemoSite& site) {
+    return {site.Read("Velmora.exe"), site.Read("BlokTrade.dll"), site.Read("velmora.ini"),
+            QueryValue(site.DatabaseFile(), SchemaStep),
+            QueryValue(site.DatabaseFile(), ScriptColumn)};
+}
+
+void MakeScriptFail(const DemoSite& site) {
+    QFile script(site.ReleaseFolder() + "modifiche206.sql");
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write("ALTER TABLE CLIENTI ADD CITTA VARCHAR(60);\nCOMMIT;\n"
+                 "INSERT INTO NON_ESISTE VALUES (1);\nCOMMIT;\n");
+    script.close();
+    site.Republish();
+}
+
+// The renames the updater itself makes during "--update", as "from|to", in order.
+QStringList RenamesOfAnUpdate(const std::function<void(const DemoSite&)>& arrange) {
+    DemoSite site;
+    arrange(site);
+    QTemporaryDir folder;
+    const QString log = folder.filePath("trace");
+    site.Run({"--update"}, {"strace", "-qq", "-o", log, "-e", "trace=rename"});
+    QFile file(log);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList renames;
+    static const QRegularExpression call(R"re(^rename\("([^"]*)", "([^"]*)"\))re");
+    for (const QString& line : QString::fromUtf8(file.readAll()).split('\n')) {
+        const QRegularExpressionMatch match = call.match(line);
+        if (match.hasMatch())
+            renames.append(match.captured(1) + '|' + match.captured(2));
+    }
+    return renames;
+}
+
+} // namespace
+
+TEST(InterruptedUpdate, KilledAtAnyOfItsStepsTheNextStartPutsTheInstallationBack) {
+    const auto asIs = [](const DemoSite&) {};
+    const QStringList good = RenamesOfAnUpdate(asIs);
+    const QStringList failing = RenamesOfAnUpdate(MakeScriptFail);
+    const auto index = [](const QStringList& renames, const QString& pattern, int occurrence) {
+        int seen = 0;
+        for (int i = 0; i < renames.size(); ++i) {
+            if (renames[i].contains(QRegularExpression(pattern)) && ++seen == occurrence)
+                return i + 1;
+        }
+        return 0;
+    };
+    const struct {
+        const char* Case;
+        std::function<void(const DemoSite&)> Arrange;
+        // The rename before which the updater is killed: the n-th one matching the pattern.
+        int KillAt;
+        // The next start says that it put the installation back.
+        bool Told;
+        // The release is sound: a later update must succeed.
+        bool Sound;
+    } table[] = {
+        {"during the backup, before the archive is named", asIs,
+         index(good, R"(\.7z\.part\|)", 1), false, true},
+        {"between two replacements", asIs, index(good, R"(Orvo/Copiare/BlokTrade\.dll\|)", 1),
+         true, true},
+        {"right after the script ran", asIs, index(good, R"(\|.*aggiornamento-in-corso\.ini$)", 3),
+         true, true},
+        {"during the rollback of a failed script", MakeScriptFail,
+         index(failing, R"(Orvo/Ripristino/Velmora\.exe\|)", 1), true, false},
+    };
+    for (const auto& row : table) {
+        ASSERT_GT(row.KillAt, 0) << row.Case << ": no such step in\n"
+                                 << good.join('\n').toStdString();
+        DemoSite site;
+        row.Arrange(site);
+        Snapshot before = Take(site);
+        const QString injection =
+            QString("inject=rename:signal=SIGKILL:when=%1").arg(row.KillAt);
+        const DemoSite::Result killed =
+            site.Run({"--update"}, {"strace", "-qq", "-o", "/dev/null", "-e", "trace=rename",
+                                    "-e", injection});
+        EXPECT_NE(killed.ExitCode, 0) << row.Case;
+
+        const DemoSite::Result next = site.Run({"--check"});
+        EXPECT_EQ(next.ExitCode, 3) << row.Case << ": " << next.Errors.toStdString();
+        EXPECT_EQ(next.Errors.contains(RolledBack), row.Told) << row.Case;
+        EXPECT_EQ(Take(site), before) << row.Case;
+        EXPECT_FALSE(QFile::exists(site.ProgramFolder() + "Orvo/aggiornamento-in-corso.ini"))
+            << row.Case;
+
+        if (row.Sound) {
+            const DemoSite::Result later = site.Run({"--update"});
+            EXPECT_EQ(later.ExitCode, 0) << row.Case << ": " << later.Errors.toStdString();
+            EXPECT_TRUE(site.Read("Velmora.exe").startsWith("Velmora 3.12.0")) << row.Case;
+            EXPECT_EQ(QueryValue(site.DatabaseFile(), SchemaStep), "206") << row.Case;
+        }
+    }
+}
