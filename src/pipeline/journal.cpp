@@ -46,7 +46,7 @@ const QString StagingFailedMessage =
     QStringLiteral("Non è stato possibile estrarre l'archivio di sicurezza %1 (spazio su disco "
                    "insufficiente?): liberare spazio su disco, poi riavviare Orvanto.");
 const QString FailedRollbackMessage =
-    QStringLiteral("Errore: %1. Risolvere il problema, poi riavviare Orvanto.");
+    QStringLiteral("Causa: %1. Risolvere il problema, poi riavviare Orvanto.");
 
 // Values stand in double quotes, so that the reader keeps leading and trailing blanks.
 QByteArray Line(const QString& key, const QString& value) {

@@ -48,7 +48,10 @@ RollbackResult RollBack(const Services& services, const UpdateJournal& journal) 
     const RollbackResult staged = Stage(files, journal.Archive, staging);
     if (staged != RollbackResult::Done)
         return staged;
-    WriteJournal(files, journal);
+    // From here on the installation is being put back, whatever the journal said before.
+    UpdateJournal rollingBack = journal;
+    rollingBack.Phase = UpdateJournal::Stage::Applying;
+    WriteJournal(files, rollingBack);
 
     QSet<QString> touchedFolders;
     const auto put = [&](const QString& name, const QString& target, bool keepPresent) {

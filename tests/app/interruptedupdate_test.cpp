@@ -1,5 +1,6 @@
 #include "support/demosite.h"
 #include "support/firebirdfixture.h"
+#include "support/smalldisk.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -124,4 +125,45 @@ TEST(InterruptedUpdate, KilledAtAnyOfItsStepsTheNextStartPutsTheInstallationBack
             EXPECT_EQ(QueryValue(site.DatabaseFile(), SchemaStep), "206") << row.Case;
         }
     }
+}
+
+TEST(InterruptedUpdate, SettingsOnAFullDiskAreNeverLostAndTheUpdateEndsAfterSpaceIsFreed) {
+    DemoSite site;
+    // velmora.ini moves to the per-user folder, on a disk of its own that is full.
+    QTemporaryDir home;
+    const QString folder = home.path() + "/Keltra/Velmora";
+    SmallDisk disk(folder, 64);
+    if (!disk.Mounted())
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    const QByteArray settings = site.Read("velmora.ini");
+    QFile::remove(site.ProgramFolder() + "velmora.ini");
+    QFile moved(folder + "/velmora.ini");
+    ASSERT_TRUE(moved.open(QIODevice::WriteOnly) && moved.write(settings) == settings.size());
+    moved.close();
+    site.Environment["XDG_CONFIG_HOME"] = home.path();
+    const Snapshot before = Take(site);
+    disk.Fill();
+
+    const DemoSite::Result update = site.Run({"--update"});
+    EXPECT_EQ(update.ExitCode, 4) << update.Errors.toStdString();
+    EXPECT_TRUE(update.Errors.contains("Impossibile applicare gli aggiornamenti"));
+    EXPECT_TRUE(update.Errors.contains("liberare") || update.Errors.contains("No space"))
+        << update.Errors.toStdString();
+    QFile kept(folder + "/velmora.ini");
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), settings) << "the settings are whole";
+
+    disk.Free();
+    const DemoSite::Result next = site.Run({"--check"});
+    EXPECT_EQ(next.ExitCode, 3) << next.Errors.toStdString();
+    EXPECT_TRUE(next.Errors.contains(RolledBack)) << update.Errors.toStdString() << "\n---\n" << next.Errors.toStdString();
+    Snapshot after = Take(site);
+    EXPECT_EQ(after.Executable, before.Executable);
+    EXPECT_EQ(after.Schema, before.Schema);
+
+    const DemoSite::Result later = site.Run({"--update"});
+    EXPECT_EQ(later.ExitCode, 0) << later.Errors.toStdString();
+    kept.close();
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(kept.readAll().contains("Versione=3.12.0"));
 }

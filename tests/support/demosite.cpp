@@ -82,7 +82,10 @@ void DemoSite::Write(const QString& relativeToProgramFolder, const QByteArray& c
 
 DemoSite::Result DemoSite::Run(const QStringList& arguments, const QStringList& wrapper) const {
     QProcess process;
-    process.setProcessEnvironment(ToolEnvironment());
+    QProcessEnvironment environment = ToolEnvironment();
+    for (auto variable = Environment.begin(); variable != Environment.end(); ++variable)
+        environment.insert(variable.key(), variable.value());
+    process.setProcessEnvironment(environment);
     const QStringList command = wrapper + QStringList{ProgramFolder() + "Orvanto"} + arguments;
     process.start(command.first(), command.mid(1));
     Result result;

@@ -2,6 +2,7 @@
 
 #include "support/nginxserver.h"
 
+#include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -39,6 +40,9 @@ public:
         QString Errors;
     };
     Result Run(const QStringList& arguments, const QStringList& wrapper = {}) const;
+
+    // Variables set for the runs of Orvanto.
+    QMap<QString, QString> Environment;
 
 private:
     QTemporaryDir Dir;
