@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/userinterface.h"
 #include "app/workflow.h"
+#include "core/userinterface.h"
 
 #include <QWidget>
 #include <memory>

@@ -1,9 +1,9 @@
 #include "app/console.h"
 
+#include "app/workflow.h"
 #include "core/error.h"
 #include "core/instanceguard.h"
 #include "core/userinterface.h"
-#include "app/workflow.h"
 #include "environment/lowlevel.h"
 #include "restore/backuplist.h"
 

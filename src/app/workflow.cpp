@@ -48,7 +48,8 @@ Workflow::Workflow(UserInterface& ui, const QStringList& arguments)
     : Workflow(ui, arguments, Impostazioni()) {}
 
 Workflow::Workflow(UserInterface& ui, const QStringList& arguments, const Impostazioni& settings)
-    : Interface(ui), IdHTTP(ui, TlsFrom(settings)), Steps{Run, ui, IdHTTP, SQLConnectionMain, Files} {
+    : Interface(ui),
+      IdHTTP(ui, TlsFrom(settings)), Steps{Run, ui, IdHTTP, SQLConnectionMain, Files} {
     Run.Verbose = VerboseRequested(arguments);
     Run.Info.IniPath = settings.GetFileName();
     Run.DatabaseAlias = settings.GetDatabase();

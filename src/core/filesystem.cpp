@@ -121,8 +121,9 @@ void FileSystem::Remove(const QString& path) {
 }
 
 void FileSystem::WriteFile(const QString& path, const QByteArray& content) {
-    ReplaceDurably(path, ModeOf(path, 0644),
-                   [&content](const Descriptor& file) { file.WriteAll(content.data(), content.size()); });
+    ReplaceDurably(path, ModeOf(path, 0644), [&content](const Descriptor& file) {
+        file.WriteAll(content.data(), content.size());
+    });
     SyncFolder(FolderOf(path));
 }
 

@@ -1,13 +1,13 @@
 #include "pipeline/backup.h"
 
 #include "catalogue/requiredfiles.h"
+#include "core/filesystem.h"
 #include "core/runstate.h"
 #include "core/services.h"
 #include "environment/databaseconnection.h"
 #include "environment/lowlevel.h"
-#include "core/filesystem.h"
-#include "pipeline/journal.h"
 #include "pipeline/commandrunner.h"
+#include "pipeline/journal.h"
 
 #include <QDir>
 #include <QFile>

@@ -114,7 +114,8 @@ bool HoldsOnlyFile(const QString& package, const QString& fileName) {
         const QString line = QString::fromUtf8(raw).trimmed();
         if (line.startsWith(QLatin1String("Path = ")))
             paths.append(line.mid(7));
-        else if (line == QLatin1String("Folder = +") || line.startsWith(QLatin1String("Symbolic Link = ")))
+        else if (line == QLatin1String("Folder = +") ||
+                 line.startsWith(QLatin1String("Symbolic Link = ")))
             return false;
         else if (line.startsWith(QLatin1String("Attributes = "))) {
             // Windows attributes, then the Unix mode when the archive was made on Unix.
@@ -130,7 +131,8 @@ bool HoldsOnlyFile(const QString& package, const QString& fileName) {
 
 // Unpacks a package that holds only its file, and checks that a plain file came out.
 bool Unpack(const QString& package, const QString& fileName) {
-    if (!HoldsOnlyFile(package, fileName) || !TestArchive(package) || !ExtractArchive(package, true))
+    if (!HoldsOnlyFile(package, fileName) || !TestArchive(package) ||
+        !ExtractArchive(package, true))
         return false;
     const QString unpacked = JoinPath(QFileInfo(package).path(), fileName);
     if (QFileInfo(unpacked).isSymLink() || !QFileInfo(unpacked).isFile()) {

@@ -28,11 +28,11 @@ const QString AppliedPhase = QStringLiteral("applicato");
 const QString RolledBackMessage =
     QStringLiteral("L'ultimo aggiornamento non era terminato: l'installazione è stata riportata "
                    "com'era prima dell'aggiornamento.");
-const QString ScriptInterruptedMessage =
-    QStringLiteral("L'ultimo aggiornamento non era terminato: i file sono stati riportati com'erano "
-                   "prima dell'aggiornamento, ma lo script di database %1 era in esecuzione sul "
-                   "server e il database del server non è stato ripristinato. Far verificare il "
-                   "database prima di aggiornare di nuovo.");
+const QString ScriptInterruptedMessage = QStringLiteral(
+    "L'ultimo aggiornamento non era terminato: i file sono stati riportati com'erano "
+    "prima dell'aggiornamento, ma lo script di database %1 era in esecuzione sul "
+    "server e il database del server non è stato ripristinato. Far verificare il "
+    "database prima di aggiornare di nuovo.");
 const QString CompletedMessage = QStringLiteral(
     "L'ultimo aggiornamento era stato installato per intero ma non registrato: è stato concluso.");
 const QString UnfinishedPrefix =

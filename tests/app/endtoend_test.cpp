@@ -72,7 +72,8 @@ TEST_F(EndToEndTest, HeadlessUpdateInstallsEverythingProposed) {
 
     EXPECT_EQ(Site.Run({"--check"}).ExitCode, 0) << "nothing left to update";
     EXPECT_EQ(Site.Run({"--update"}).ExitCode, 0);
-    EXPECT_EQ(FilesIn(Site.ProgramFolder() + "Orvo/Backup").size(), 1) << "no backup when nothing is proposed";
+    EXPECT_EQ(FilesIn(Site.ProgramFolder() + "Orvo/Backup").size(), 1)
+        << "no backup when nothing is proposed";
 }
 
 TEST_F(EndToEndTest, AFailingScriptRollsFilesAndDatabaseBack) {

@@ -68,7 +68,8 @@ QStringList RenamesOfAnUpdate(const std::function<void(const DemoSite&)>& arrang
 } // namespace
 
 TEST(InterruptedUpdate, KilledAtAnyOfItsStepsTheNextStartPutsTheInstallationBack) {
-    const auto asIs = [](const DemoSite&) {};
+    const auto asIs = [](const DemoSite&) {
+    };
     const QStringList good = RenamesOfAnUpdate(asIs);
     const QStringList failing = RenamesOfAnUpdate(MakeScriptFail);
     const auto index = [](const QStringList& renames, const QString& pattern, int occurrence) {
@@ -89,10 +90,10 @@ TEST(InterruptedUpdate, KilledAtAnyOfItsStepsTheNextStartPutsTheInstallationBack
         // The release is sound: a later update must succeed.
         bool Sound;
     } table[] = {
-        {"during the backup, before the archive is named", asIs,
-         index(good, R"(\.7z\.part\|)", 1), false, true},
-        {"between two replacements", asIs, index(good, R"(Orvo/Copiare/BlokTrade\.dll\|)", 1),
-         true, true},
+        {"during the backup, before the archive is named", asIs, index(good, R"(\.7z\.part\|)", 1),
+         false, true},
+        {"between two replacements", asIs, index(good, R"(Orvo/Copiare/BlokTrade\.dll\|)", 1), true,
+         true},
         {"right after the script ran", asIs, index(good, R"(\|.*aggiornamento-in-corso\.ini$)", 3),
          true, true},
         {"during the rollback of a failed script", MakeScriptFail,
@@ -104,11 +105,10 @@ TEST(InterruptedUpdate, KilledAtAnyOfItsStepsTheNextStartPutsTheInstallationBack
         DemoSite site;
         row.Arrange(site);
         Snapshot before = Take(site);
-        const QString injection =
-            QString("inject=rename:signal=SIGKILL:when=%1").arg(row.KillAt);
+        const QString injection = QString("inject=rename:signal=SIGKILL:when=%1").arg(row.KillAt);
         const DemoSite::Result killed =
-            site.Run({"--update"}, {"strace", "-qq", "-o", "/dev/null", "-e", "trace=rename",
-                                    "-e", injection});
+            site.Run({"--update"},
+                     {"strace", "-qq", "-o", "/dev/null", "-e", "trace=rename", "-e", injection});
         EXPECT_NE(killed.ExitCode, 0) << row.Case;
 
         const DemoSite::Result next = site.Run({"--check"});
@@ -156,7 +156,8 @@ TEST(InterruptedUpdate, SettingsOnAFullDiskAreNeverLostAndTheUpdateEndsAfterSpac
     disk.Free();
     const DemoSite::Result next = site.Run({"--check"});
     EXPECT_EQ(next.ExitCode, 3) << next.Errors.toStdString();
-    EXPECT_TRUE(next.Errors.contains(RolledBack)) << update.Errors.toStdString() << "\n---\n" << next.Errors.toStdString();
+    EXPECT_TRUE(next.Errors.contains(RolledBack)) << update.Errors.toStdString() << "\n---\n"
+                                                  << next.Errors.toStdString();
     Snapshot after = Take(site);
     EXPECT_EQ(after.Executable, before.Executable);
     EXPECT_EQ(after.Schema, before.Schema);

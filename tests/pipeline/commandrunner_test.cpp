@@ -172,8 +172,8 @@ TEST_F(CommandRunnerTest, ArchivesALongListOfFiles) {
                                        QByteArray::number(i)));
     ASSERT_EQ(RunCommand(BackupCommand(Program() + "Orvo/Backup/long name.7z", files)), 0);
     QDir().mkpath(Program() + "out");
-    ASSERT_EQ(RunCommand(ArchiveRestoreCommand(Program() + "Orvo/Backup/long name.7z",
-                                               Program() + "out")),
+    ASSERT_EQ(RunCommand(
+                  ArchiveRestoreCommand(Program() + "Orvo/Backup/long name.7z", Program() + "out")),
               0);
     EXPECT_EQ(Read(Program() + "out/file 59.dll"), "59");
 }

@@ -8,8 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
@@ -64,9 +64,10 @@ protected:
         make(folder.path() + "/");
         QProcess archiver;
         archiver.setWorkingDirectory(folder.path());
-        archiver.start("7za", QStringList{"a", Site.ServedFolder() + fileName + ".7z"} +
-                                  QDir(folder.path()).entryList(QDir::AllEntries | QDir::System |
-                                                                QDir::NoDotAndDotDot));
+        archiver.start("7za",
+                       QStringList{"a", Site.ServedFolder() + fileName + ".7z"} +
+                           QDir(folder.path())
+                               .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot));
         ASSERT_TRUE(archiver.waitForFinished(60000) && archiver.exitCode() == 0);
         MakeWorldReadable(Site.ServedFolder());
     }

@@ -33,15 +33,18 @@ struct State {
     friend void PrintTo(const State& s, std::ostream* out) {
         *out << "{" << s.Executable.toStdString() << " | " << s.Core.toStdString() << " | "
              << s.Planner.toStdString() << " | " << s.Settings.simplified().toStdString()
-             << " | schema " << s.Schema.toStdString() << ", T206 " << s.Table.toStdString()
-             << "}";
+             << " | schema " << s.Schema.toStdString() << ", T206 " << s.Table.toStdString() << "}";
     }
 };
 
 const QByteArray SettingsBefore = "[PRINCIPALE]\r\nVersione=3.11.0\r\n";
 const State Before{"old Velmora.exe", "old BlokCore.dll", "<missing>", SettingsBefore, "205", "0"};
-const State After{"new Velmora.exe", "new BlokCore.dll", "new BlokPlanner.dll",
-                  "[PRINCIPALE]\r\nVersione=3.12.0\r\n", "206", "1"};
+const State After{"new Velmora.exe",
+                  "new BlokCore.dll",
+                  "new BlokPlanner.dll",
+                  "[PRINCIPALE]\r\nVersione=3.12.0\r\n",
+                  "206",
+                  "1"};
 
 // An installation with Velmora.exe and BlokCore.dll installed, BlokPlanner.dll to be added, and
 // script 206 due, its packages on a real nginx.

@@ -21,9 +21,9 @@ bool Run(const QString& program, const QStringList& arguments) {
 
 SmallDisk::SmallDisk(const QString& folder, int kilobytes) : Folder(folder) {
     QDir().mkpath(folder);
-    IsMounted = ::geteuid() == 0 &&
-                Run("mount", {"-t", "tmpfs", "-o", QString("size=%1k").arg(kilobytes), "tmpfs",
-                              folder});
+    IsMounted =
+        ::geteuid() == 0 &&
+        Run("mount", {"-t", "tmpfs", "-o", QString("size=%1k").arg(kilobytes), "tmpfs", folder});
 }
 
 SmallDisk::~SmallDisk() {

@@ -8,7 +8,8 @@
 #include <QTemporaryDir>
 #include <stdexcept>
 
-UpdateSite::UpdateSite(const QString& schemaStep) : Http(Ui, {}), Steps{Run, Ui, Http, Connection, Files} {
+UpdateSite::UpdateSite(const QString& schemaStep)
+    : Http(Ui, {}), Steps{Run, Ui, Http, Connection, Files} {
     QDir().mkpath(ServedFolder());
     Server = std::make_unique<NginxServer>(ServedFolder());
     Install.WriteSettings("[PRINCIPALE]\r\nVersione=3.11.0\r\n[ORVANTO]\r\nRemote url=" +
