@@ -77,12 +77,7 @@ TEST_F(EndToEndTest, HeadlessUpdateInstallsEverythingProposed) {
 }
 
 TEST_F(EndToEndTest, AFailingScriptRollsFilesAndDatabaseBack) {
-    QFile script(Site.ReleaseFolder() + "modifiche206.sql");
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write("ALTER TABLE CLIENTI ADD CITTA VARCHAR(60);\nCOMMIT;\nINSERT INTO NON_ESISTE "
-                 "VALUES (1);\nCOMMIT;\n");
-    script.close();
-    Site.Republish();
+    Site.PublishFailingScript();
     const Snapshot before = Take();
 
     const DemoSite::Result update = Site.Run({"--update"});

@@ -36,15 +36,6 @@ Snapshot Take(const DemoSite& site) {
             QueryValue(site.DatabaseFile(), ScriptColumn)};
 }
 
-void MakeScriptFail(const DemoSite& site) {
-    QFile script(site.ReleaseFolder() + "modifiche206.sql");
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write("ALTER TABLE CLIENTI ADD CITTA VARCHAR(60);\nCOMMIT;\n"
-                 "INSERT INTO NON_ESISTE VALUES (1);\nCOMMIT;\n");
-    script.close();
-    site.Republish();
-}
-
 // The renames the updater itself makes during "--update", as "from|to", in order.
 QStringList RenamesOfAnUpdate(const std::function<void(const DemoSite&)>& arrange) {
     DemoSite site;
@@ -71,7 +62,7 @@ TEST(InterruptedUpdate, KilledAtAnyOfItsStepsTheNextStartPutsTheInstallationBack
     const auto asIs = [](const DemoSite&) {
     };
     const QStringList good = RenamesOfAnUpdate(asIs);
-    const QStringList failing = RenamesOfAnUpdate(MakeScriptFail);
+    const QStringList failing = RenamesOfAnUpdate(&DemoSite::PublishFailingScript);
     const auto index = [](const QStringList& renames, const QString& pattern, int occurrence) {
         int seen = 0;
         for (int i = 0; i < renames.size(); ++i) {
@@ -96,7 +87,7 @@ TEST(InterruptedUpdate, KilledAtAnyOfItsStepsTheNextStartPutsTheInstallationBack
          true},
         {"right after the script ran", asIs, index(good, R"(\|.*aggiornamento-in-corso\.ini$)", 3),
          true, true},
-        {"during the rollback of a failed script", MakeScriptFail,
+        {"during the rollback of a failed script", &DemoSite::PublishFailingScript,
          index(failing, R"(Orvo/Ripristino/Velmora\.exe\|)", 1), true, false},
     };
     for (const auto& row : table) {

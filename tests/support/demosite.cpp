@@ -57,6 +57,16 @@ void DemoSite::Republish(const QStringList& changedVersions) const {
     MakeWorldReadable(Dir.path() + "/site");
 }
 
+void DemoSite::PublishFailingScript() const {
+    QFile script(ReleaseFolder() + "modifiche206.sql");
+    if (!script.open(QIODevice::WriteOnly) ||
+        script.write("ALTER TABLE CLIENTI ADD CITTA VARCHAR(60);\nCOMMIT;\n"
+                     "INSERT INTO NON_ESISTE VALUES (1);\nCOMMIT;\n") < 0)
+        throw std::runtime_error("cannot write the failing script");
+    script.close();
+    Republish();
+}
+
 void DemoSite::TamperWithPackage(const QString& fileName) const {
     QTemporaryDir work;
     QFile file(work.path() + "/" + fileName);

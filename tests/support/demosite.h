@@ -25,6 +25,8 @@ public:
     // Publishes the release folder again with the demo's versions, some of them changed
     // ("COMPONENT=VERSION").
     void Republish(const QStringList& changedVersions = {}) const;
+    // Publishes the release again with a script 206 that fails after its first COMMIT.
+    void PublishFailingScript() const;
     // Replaces a served package by a sound archive with other content.
     void TamperWithPackage(const QString& fileName) const;
 
