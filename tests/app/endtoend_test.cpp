@@ -185,3 +185,20 @@ TEST_F(EndToEndTest, ANewUpdaterThatCannotRunHereIsRefusedAndTheOldOneKept) {
         EXPECT_EQ(Site.Run({"--check"}).ExitCode, 3) << row.Case << ": the old updater still runs";
     }
 }
+
+TEST_F(EndToEndTest, ARestartThatFailsPutsTheOldUpdaterBack) {
+    QFile::remove(Site.ReleaseFolder() + "Orvanto");
+    ASSERT_TRUE(QFile::copy(ORVANTO_RESTART_STANDIN, Site.ReleaseFolder() + "Orvanto"));
+    Site.Republish({"Orvanto=1.7.2"});
+    const QByteArray updater = Site.Read("Orvanto");
+    // The execve that starts the updater is not counted: the first counted one, the restart,
+    // fails.
+    const DemoSite::Result update =
+        Site.Run({"--update"}, {"strace", "-qq", "-o", "/dev/null", "-e", "trace=execve", "-e",
+                                "inject=execve:error=ENOEXEC:when=1"});
+    EXPECT_EQ(update.ExitCode, 4) << update.Errors.toStdString();
+    EXPECT_TRUE(update.Errors.contains("Impossibile applicare gli aggiornamenti"));
+    EXPECT_EQ(Site.Read("Orvanto"), updater);
+    EXPECT_FALSE(QFile::exists(Site.ProgramFolder() + "restarted.txt"));
+    EXPECT_FALSE(QFile::exists(Site.ProgramFolder() + "Orvo/aggiornamento-in-corso.ini"));
+}
