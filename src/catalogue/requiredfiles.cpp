@@ -106,7 +106,7 @@ QList<SelectedFile> SelectedFiles(const RunState& run) {
 
 bool ScanWorkFolders(const RunState& run, int flags) {
     // While an update is unfinished its kept copies and its archive may still be needed.
-    if (QFile::exists(JournalPath()))
+    if (UpdateUnfinished())
         flags &= ~(2 | 4);
     if (flags & 1) {
         for (const RequiredFile& file : run.RequiredFiles) {

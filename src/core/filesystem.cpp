@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -165,4 +166,19 @@ void FileSystem::SetPermissions(const QString& path, QFileDevice::Permissions pe
     QFile file(path);
     if (!file.setPermissions(permissions))
         throw OrvantoError::Failure(PermissionsOperation, path, file.errorString());
+}
+
+void FileSystem::ReplaceKeepingCopy(const QString& source, const QString& target,
+                                    const QString& keptCopy) {
+    if (QFileInfo(target).isFile())
+        Rename(target, keptCopy);
+    Rename(source, target);
+}
+
+void FileSystem::SyncFoldersOf(const QStringList& paths) {
+    QSet<QString> folders;
+    for (const QString& path : paths)
+        folders.insert(FolderOf(path));
+    for (const QString& folder : folders)
+        SyncFolder(folder);
 }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QFileDevice>
 #include <QString>
+#include <QStringList>
 
 // Every change that the update and the rollback make to the installation goes through one object
 // of this class, so that each one is checked for errors and made durable where it must be. This
@@ -26,4 +27,10 @@ public:
     virtual void SyncFile(const QString& path);
     virtual void SyncFolder(const QString& folder);
     virtual void SetPermissions(const QString& path, QFileDevice::Permissions permissions);
+
+    // Moves the present target, when there is one, to `keptCopy` (replacing an older copy in the
+    // same step), then gives `source` the target's name.
+    void ReplaceKeepingCopy(const QString& source, const QString& target, const QString& keptCopy);
+    // Syncs the folders that hold these paths, each folder once.
+    void SyncFoldersOf(const QStringList& paths);
 };

@@ -15,23 +15,19 @@
 #include "platform/process.h"
 
 #include <QFile>
-#include <QFileInfo>
-#include <QSet>
 
 namespace {
 
 const QString VelmoraExecutable = QStringLiteral("velmora.exe");
 
-// Moves an installed file aside to its kept copy (replacing an older kept copy in the same step)
-// and puts the new file in its place with the permissions of the file it replaces. The work
-// folder's copy is not needed afterwards, so it is moved when it can be, which never leaves half a
-// file; across file systems it is copied beside the target first.
+// Moves an installed file aside to its kept copy and puts the new file in its place with the
+// permissions of the file it replaces. The work folder's copy is not needed afterwards, so it is
+// moved when it can be, which never leaves half a file; across file systems it is copied beside
+// the target first.
 void ReplaceFile(FileSystem& files, const QString& source, const QString& target) {
-    if (FileExists(target)) {
+    if (FileExists(target))
         files.SetPermissions(source, QFile::permissions(target));
-        files.Rename(target, KeptCopyPath(target));
-    }
-    files.Rename(source, target);
+    files.ReplaceKeepingCopy(source, target, KeptCopyPath(target));
 }
 
 } // namespace
@@ -76,13 +72,9 @@ bool ApplyUpdates(const Services& services, UpdateJournal& journal) {
     }
 
     // Every new file is on the disk before the journal says so.
-    QSet<QString> folders;
-    for (const QString& path : installed) {
+    for (const QString& path : installed)
         files.SyncFile(path);
-        folders.insert(QFileInfo(path).absolutePath());
-    }
-    for (const QString& folder : folders)
-        files.SyncFolder(folder);
+    files.SyncFoldersOf(installed);
     journal.Phase = UpdateJournal::Stage::Applied;
     WriteJournal(files, journal);
     FinishUpdate(files, journal);

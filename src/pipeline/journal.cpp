@@ -74,11 +74,14 @@ void WriteJournal(FileSystem& files, const UpdateJournal& journal) {
     files.WriteFile(JournalPath(), text);
 }
 
+bool UpdateUnfinished() {
+    return QFile::exists(JournalPath());
+}
+
 std::optional<UpdateJournal> ReadJournal() {
-    const QString path = JournalPath();
-    if (!QFile::exists(path))
+    if (!UpdateUnfinished())
         return std::nullopt;
-    const IniFile reader(path);
+    const IniFile reader(JournalPath());
     const auto value = [&reader](const QString& key) {
         return reader.ReadString(MainSection, key, QString());
     };

@@ -36,6 +36,8 @@ struct UpdateJournal {
 
 // "Orvo/aggiornamento-in-corso.ini" in the program folder.
 QString JournalPath();
+// Whether a journal is present: an earlier update has not ended.
+bool UpdateUnfinished();
 
 // Writes the journal in one step, synced with its folder.
 void WriteJournal(FileSystem& files, const UpdateJournal& journal);

@@ -11,7 +11,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSet>
 
 namespace {
 
@@ -33,13 +32,6 @@ RollbackResult Stage(FileSystem& files, const QString& archive, const QString& s
     return RollbackResult::Done;
 }
 
-// Puts a staged file in the place of an installed one; the present file becomes the kept copy.
-void PutBack(FileSystem& files, const QString& staged, const QString& target, bool keepPresent) {
-    if (keepPresent && FileExists(target))
-        files.Rename(target, KeptCopyPath(target));
-    files.Rename(staged, target);
-}
-
 } // namespace
 
 RollbackResult RollBack(const Services& services, const UpdateJournal& journal) {
@@ -53,12 +45,18 @@ RollbackResult RollBack(const Services& services, const UpdateJournal& journal) 
     rollingBack.Phase = UpdateJournal::Stage::Applying;
     WriteJournal(files, rollingBack);
 
-    QSet<QString> touchedFolders;
+    // Installed files get back their archived content, the present one becoming the kept copy;
+    // the database and the settings are simply replaced.
+    QStringList touched;
     const auto put = [&](const QString& name, const QString& target, bool keepPresent) {
-        if (!FileExists(staging + name))
+        const QString staged = staging + name;
+        if (!FileExists(staged))
             return false;
-        PutBack(files, staging + name, target, keepPresent);
-        touchedFolders.insert(QFileInfo(target).absolutePath());
+        if (keepPresent)
+            files.ReplaceKeepingCopy(staged, target, KeptCopyPath(target));
+        else
+            files.Rename(staged, target);
+        touched.append(target);
         return true;
     };
     const RequiredFileList required = services.Run.RequiredFiles;
@@ -68,7 +66,7 @@ RollbackResult RollBack(const Services& services, const UpdateJournal& journal) 
         const QString target = InstalledPath(file);
         if (!put(file.FileName, target, true) && journal.AddedFiles.contains(target)) {
             files.Remove(target);
-            touchedFolders.insert(QFileInfo(target).absolutePath());
+            touched.append(target);
         }
     }
     services.Connection.Close();
@@ -76,8 +74,7 @@ RollbackResult RollBack(const Services& services, const UpdateJournal& journal) 
         put(QFileInfo(journal.DatabasePath).fileName(), journal.DatabasePath, false);
     if (!journal.SettingsPath.isEmpty())
         put(QFileInfo(journal.SettingsPath).fileName(), journal.SettingsPath, false);
-    for (const QString& folder : touchedFolders)
-        files.SyncFolder(folder);
+    files.SyncFoldersOf(touched);
     RemoveJournal(files);
     QDir(staging).removeRecursively();
     return RollbackResult::Done;

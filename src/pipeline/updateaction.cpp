@@ -40,7 +40,7 @@ bool ApplyOrRollBack(const Services& services, UpdateJournal& journal) {
     } catch (const std::exception& error) {
         // Without a journal the update has finished and only the closing check failed: that
         // error is the check's own.
-        if (!ReadJournal())
+        if (!UpdateUnfinished())
             throw;
         services.Ui.AppendLog(ExceptionMessage(error));
     }
@@ -57,7 +57,7 @@ bool ApplyOrRollBack(const Services& services, UpdateJournal& journal) {
 std::optional<QString> RunSteps(const Services& services) {
     const BusyScope busy(services.Ui);
     // An update left unfinished must be ended before another one may start.
-    if (ReadJournal())
+    if (UpdateUnfinished())
         return UnfinishedUpdateMessage;
     if (!DownloadUpdates(services))
         return DownloadFailedMessage;
