@@ -6,9 +6,7 @@
 #include "support/updatesite.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <gtest/gtest.h>
-#include <memory>
 
 // Every file operation of a real update (files, settings, an embedded database with a script) is
 // interrupted in turn, as a kill or a full disk would; the next start must leave the installation
