@@ -315,11 +315,14 @@ QWidget* TFormOrvanto::BuildInfoCard() {
     CheckBoxRemoteUrl->setEnabled(false);
     EditApplicationPath = InfoEdit("EditApplicationPath");
     EditIniPath = InfoEdit("EditIniPath");
+    EditCatalogueProtection = InfoEdit("EditCatalogueProtection");
     left->addWidget(CheckBoxRemoteUrl);
     left->addWidget(InfoLabel("LabelApplicationPath", "Percorso applicazione"));
     left->addWidget(EditApplicationPath);
     left->addWidget(InfoLabel("LabelIniPath", "Percorso file impostazioni"));
     left->addWidget(EditIniPath);
+    left->addWidget(InfoLabel("LabelCatalogueProtection", "Protezione aggiornamenti"));
+    left->addWidget(EditCatalogueProtection);
     left->addStretch();
 
     CheckBoxEmbedded = new QCheckBox(QStringLiteral("Embedded"));
@@ -519,6 +522,7 @@ void TFormOrvanto::EnvironmentChanged() {
     CheckBoxRemoteUrl->setText(run.RemoteUrl);
     ShowText(EditApplicationPath, info.ApplicationPath);
     ShowText(EditIniPath, info.IniPath);
+    ShowText(EditCatalogueProtection, info.CatalogueProtection);
     ShowText(EditServer, info.Server);
     EditServer->setVisible(!info.Server.isEmpty());
     LabelServer->setVisible(!info.Server.isEmpty());

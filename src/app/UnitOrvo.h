@@ -87,6 +87,7 @@ private:
     QCheckBox* CheckBoxEmbedded = nullptr;
     QLineEdit* EditApplicationPath = nullptr;
     QLineEdit* EditIniPath = nullptr;
+    QLineEdit* EditCatalogueProtection = nullptr;
     QLabel* LabelServer = nullptr;
     QLineEdit* EditServer = nullptr;
     QLineEdit* EditFirebirdDirectory = nullptr;

@@ -1,5 +1,6 @@
 #include "app/workflow.h"
 
+#include "catalogue/signedcatalogue.h"
 #include "catalogue/updatecheck.h"
 #include "core/busyscope.h"
 #include "core/error.h"
@@ -55,6 +56,8 @@ Workflow::Workflow(UserInterface& ui, const QStringList& arguments, const Impost
     Run.DatabaseAlias = settings.GetDatabase();
     Run.Info.ArchivioLabel = "Percorso archivio dati (database " + Run.DatabaseAlias + ")";
     Run.RemoteUrl = settings.GetRemoteUrl();
+    Run.PublicKey = settings.GetPublicKey();
+    Run.Info.CatalogueProtection = CatalogueProtection(Run.RemoteUrl, Run.PublicKey);
     Run.CopyFolder = AddTrailingSeparator(JoinPath(GetProgramFolder(), "Orvo/Copiare"));
     Run.BackupFolder = AddTrailingSeparator(JoinPath(GetProgramFolder(), "Orvo/Backup"));
     Run.Info.Server = settings.GetDatabaseServer();
@@ -91,6 +94,7 @@ void Workflow::RecoverInterruptedUpdate() {
 
 void Workflow::AnalyseEnvironment() {
     ::AnalyseEnvironment(Run, SQLConnectionMain, [this](const QString& line) { WriteLog(line); });
+    WriteLog(Run.Info.CatalogueProtection);
     Interface.EnvironmentChanged();
 }
 

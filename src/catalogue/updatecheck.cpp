@@ -2,6 +2,7 @@
 
 #include "catalogue/catalogue.h"
 #include "catalogue/requiredfiles.h"
+#include "catalogue/signedcatalogue.h"
 #include "catalogue/versioni.h"
 #include "catalogue/versionnumber.h"
 #include "core/busyscope.h"
@@ -12,6 +13,7 @@
 #include "environment/inifile.h"
 #include "pipeline/httpclient.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 
@@ -19,8 +21,63 @@ namespace {
 
 const QString AdministratorMessage =
     QStringLiteral("L'aggiornamento deve esser eseguito come amministratore");
-// More pending scripts than any real schema history: a catalogue asking for them is damaged.
-constexpr long long MaxPendingScripts = 10000;
+// More pending scripts than any real schema history (a few hundred steps in decades): a catalogue
+// asking for them is damaged, and each would cost a size query and perhaps a message box.
+constexpr long long MaxPendingScripts = 1000;
+
+// A memory buffer that refuses to grow past its bound, so that a server cannot make the check read
+// a file of any size.
+class BoundedBuffer : public QBuffer {
+public:
+    explicit BoundedBuffer(qint64 limit) : Limit(limit) { open(QIODevice::WriteOnly); }
+
+protected:
+    qint64 writeData(const char* data, qint64 size) override {
+        if (buffer().size() + size > Limit) {
+            setErrorString(QStringLiteral("il file supera il limite di %1 byte").arg(Limit));
+            return -1;
+        }
+        return QBuffer::writeData(data, size);
+    }
+
+private:
+    qint64 Limit;
+};
+
+QByteArray Fetch(HttpClient& http, const QString& address, qint64 limit) {
+    BoundedBuffer body(limit);
+    http.Get(address, body);
+    return body.data();
+}
+
+// The local copy of the catalogue is work space of one check: gone on every path.
+struct RemovedAtEnd {
+    QFile& File;
+    ~RemovedAtEnd() {
+        File.close();
+        File.remove();
+    }
+};
+
+// Nothing of an earlier check stays proposed while the catalogue is being judged.
+void ForgetLastCheck(RunState& run, UserInterface& ui) {
+    run.Checklist.clear();
+    run.PackageChecksums.clear();
+    run.UpdateButtonVisible = false;
+    ui.ChecklistChanged();
+}
+
+void VerifySignedCatalogue(const Services& services, const QByteArray& catalogue) {
+    ForgetLastCheck(services.Run, services.Ui);
+    QByteArray signature;
+    try {
+        signature =
+            Fetch(services.Http, services.Run.RemoteUrl + SignatureFileName, MaxSignatureBytes);
+    } catch (const OrvantoError& error) {
+        throw OrvantoError(CatalogueRefusedMessage("firma non disponibile: " + error.Message()));
+    }
+    VerifyCatalogue(services.Files, services.Run.PublicKey, catalogue, signature);
+}
 
 // A whole number: optional sign and decimal digits; anything else is a conversion error.
 long long StrictWholeNumber(const QString& text) {
@@ -148,21 +205,22 @@ void ActionControllaExecute(const Services& services) {
         ui.ShowMessage(AdministratorMessage);
         return;
     }
+    const RemovedAtEnd removeCopy{file};
     {
         const BusyScope busy(ui);
-        services.Http.Get(run.RemoteUrl + CatalogueFileName, file);
+        const QByteArray catalogue =
+            Fetch(services.Http, run.RemoteUrl + CatalogueFileName, MaxCatalogueBytes);
+        if (run.CatalogueSigned())
+            VerifySignedCatalogue(services, catalogue);
         // A local copy that could not be written whole (a full disk) must not read as an empty
         // catalogue, which would propose nothing.
-        if (!file.flush() || file.error() != QFileDevice::NoError)
+        if (file.write(catalogue) != catalogue.size() || !file.flush())
             throw OrvantoError::Failure(QStringLiteral("Scrittura del file"), localCopy,
                                         file.errorString());
-        if (file.size() > 0) {
-            file.close();
+        file.close();
+        if (!catalogue.isEmpty())
             Check(services).Run(localCopy);
-        }
     }
-    file.close();
-    file.remove();
 
     run.UpdateButtonVisible = run.ShowAll || AnyChecked(run.Checklist);
     ui.ChecklistChanged();

@@ -17,6 +17,8 @@ struct InstallationInfo {
     QString ArchivioPos;
     QString ComandoIsql;
     QString ArchivioLabel;
+    // Whether the catalogue is signed and the connection protected.
+    QString CatalogueProtection;
     // Unchecked, partially checked (not yet analysed) or checked, as Qt::CheckState values.
     int EmbeddedState = 1;
 };
@@ -26,6 +28,9 @@ struct RunState {
     QString CopyFolder;
     QString BackupFolder;
     QString RemoteUrl;
+    // The maker's public key; when set, the catalogue must be signed with it and every package
+    // must have its SHA-256 in it.
+    QString PublicKey;
     QString DatabasePath;
     bool ShowAll = false;
     bool Verbose = false;
@@ -39,10 +44,12 @@ struct RunState {
     RequiredFileList RequiredFiles;
     int DownloadedCount = 0;
     // SHA-256 (hexadecimal) of packages by package name ("N.7z"), from the catalogue's section
-    // "SHA256" of the last check; a package without an entry is not checked.
+    // "SHA256" of the last check; a package without an entry is not checked, or refused when the
+    // catalogue is signed.
     QMap<QString, QString> PackageChecksums;
     // Arguments after the program name when the updater restarts itself with its new executable.
     QStringList RestartArguments;
 
     bool Embedded() const { return Info.EmbeddedState == 2; }
+    bool CatalogueSigned() const { return !PublicKey.trimmed().isEmpty(); }
 };

@@ -34,3 +34,7 @@ bool Impostazioni::GetVerifyCertificate() const {
     const QString value = Reader->ReadString("ORVANTO", "Verifica certificato", "1").toLower();
     return !(value == "0" || value == "no" || value == "false");
 }
+
+QString Impostazioni::GetPublicKey() const {
+    return Reader->ReadString("ORVANTO", "Chiave pubblica", QString());
+}

@@ -27,6 +27,9 @@ public:
     // system's; [ORVANTO] "Verifica certificato" = 0 turns the server certificate check off.
     QString GetCaCertificate() const;
     bool GetVerifyCertificate() const;
+    // [ORVANTO] "Chiave pubblica": the maker's minisign public key (its base64 line); when set,
+    // only a catalogue signed with it is accepted.
+    QString GetPublicKey() const;
 
 private:
     std::unique_ptr<IniFile> Reader;

@@ -149,7 +149,10 @@ bool DownloadPackage(const Services& services, const QString& fileName) {
     ui.SetDownloadCaption(DownloadCaption + " " + fileName);
     ui.ProcessEvents();
     const QString package = JoinPath(services.Run.CopyFolder, fileName + ".7z");
-    for (int attempt = 0; attempt < PackageAttempts; ++attempt) {
+    // With a signed catalogue a package that the signature does not cover is never fetched.
+    const bool covered =
+        !services.Run.CatalogueSigned() || services.Run.PackageChecksums.contains(fileName + ".7z");
+    for (int attempt = 0; covered && attempt < PackageAttempts; ++attempt) {
         try {
             if (!FetchPackage(services, fileName, package))
                 continue;

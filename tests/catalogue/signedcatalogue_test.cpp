@@ -1,0 +1,199 @@
+#include "catalogue/signedcatalogue.h"
+#include "catalogue/updatecheck.h"
+#include "pipeline/download.h"
+#include "core/error.h"
+#include "support/minisign.h"
+#include "support/updatesite.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QFile>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QByteArray Package(2048, 'a');
+
+// Proposes the archiver: installed 1.7.0.12, offered 1.7.0.13, its package's SHA-256 given.
+QByteArray Catalogue() {
+    return "[VERSIONI]\r\n7za=1.7.0.13\r\n[SHA256]\r\n7za.exe.7z=" +
+           QCryptographicHash::hash(Package, QCryptographicHash::Sha256).toHex() + "\r\n";
+}
+
+// Replaces one base64 line of a signature file (0-based line index) after changing its bytes.
+QByteArray WithLine(const QByteArray& signature, int index,
+                    const std::function<QByteArray(QByteArray)>& change) {
+    QList<QByteArray> lines = signature.split('\n');
+    lines[index] = change(lines[index]);
+    return lines.join('\n');
+}
+
+QByteArray Base64Patched(const QByteArray& line, qsizetype at, const QByteArray& bytes) {
+    QByteArray decoded = QByteArray::fromBase64(line);
+    decoded.replace(at, bytes.size(), bytes);
+    return decoded.toBase64();
+}
+
+class SignedCatalogueTest : public ::testing::Test {
+protected:
+    SignedCatalogueTest() {
+        QFile::copy(QStringLiteral(ORVANTO_SOURCE_DIR "/tests/fixtures/pe/onepair-x64.dll"),
+                    Site.Install.ProgramFolder() + "7za.exe");
+        Site.WriteServed("7za.exe.7z", Package);
+        Site.Run.PublicKey = Maker.PublicKeyLine();
+    }
+
+    // The check's error message, or empty text when it accepted the catalogue.
+    QString Check() {
+        try {
+            ActionControllaExecute(Site.Steps);
+            return {};
+        } catch (const OrvantoError& error) {
+            return error.Message();
+        }
+    }
+
+    bool Proposed() const {
+        return Site.Run.UpdateButtonVisible && Site.Run.Checklist.size() == 1 &&
+               Site.Run.Checklist[0].Checked;
+    }
+
+    UpdateSite Site;
+    MinisignKey Maker;
+    MinisignKey Stranger;
+};
+
+} // namespace
+
+TEST_F(SignedCatalogueTest, OnlyACatalogueSignedWithTheConfiguredKeyIsProposed) {
+    const QByteArray catalogue = Catalogue();
+    const QByteArray good = Maker.Sign(catalogue);
+    const QByteArray makerKeyId =
+        QByteArray::fromBase64(Maker.PublicKeyLine().toLatin1()).mid(2, 8);
+    struct Case {
+        const char* name;
+        std::function<void()> serve;
+        const char* reason; // empty: proposed
+    };
+    const std::vector<Case> cases = {
+        {"pre-hashed signature", [&] { Site.WriteServed("update.ini.minisig", good); }, ""},
+        {"legacy signature",
+         [&] {
+             Site.WriteServed("update.ini.minisig",
+                              Maker.Sign(catalogue, MinisignKey::Format::Legacy));
+         },
+         ""},
+        {"another maker's key",
+         [&] { Site.WriteServed("update.ini.minisig", Stranger.Sign(catalogue)); },
+         "firmato con la chiave"},
+        {"another key under the configured key's id",
+         [&] {
+             Site.WriteServed("update.ini.minisig",
+                              WithLine(Stranger.Sign(catalogue), 1, [&](const QByteArray& line) {
+                                  return Base64Patched(line, 2, makerKeyId);
+                              }));
+         },
+         "il contenuto non corrisponde alla firma"},
+        {"catalogue changed after signing",
+         [&] {
+             Site.WriteServed("update.ini.minisig", good);
+             Site.WriteCatalogue(QByteArray(catalogue).replace("1.7.0.13", "1.7.0.14"));
+         },
+         "il contenuto non corrisponde alla firma"},
+        {"trusted comment changed",
+         [&] {
+             Site.WriteServed("update.ini.minisig", WithLine(good, 2, [](QByteArray line) {
+                                  return line.replace("timestamp:", "timestamp:9");
+                              }));
+         },
+         "il commento firmato non corrisponde alla firma"},
+        {"no signature on the server", [] {}, "firma non disponibile"},
+        {"truncated signature file",
+         [&] { Site.WriteServed("update.ini.minisig", good.left(good.size() / 2)); },
+         "non è nel formato di minisign"},
+        {"garbage signature file",
+         [&] { Site.WriteServed("update.ini.minisig", QByteArray(300, '\x9c')); },
+         "non è nel formato di minisign"},
+        {"trusted comment without the signing time",
+         [&] {
+             Site.WriteServed(
+                 "update.ini.minisig",
+                 Maker.Sign(catalogue, MinisignKey::Format::Prehashed, "release 3.12"));
+         },
+         "il commento firmato non porta la data"},
+        {"signature larger than any real one",
+         [&] { Site.WriteServed("update.ini.minisig", good + QByteArray(100 * 1024, '\n')); },
+         "firma non disponibile"},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.name);
+        QFile::remove(Site.ServedFolder() + "update.ini.minisig");
+        QFile::remove(AcceptedSignaturePath());
+        Site.WriteCatalogue(catalogue);
+        // An earlier check's proposal must not survive a refused catalogue.
+        Site.Run.Checklist = {ChecklistRow{"7za", {"1.7.0.12", "1.7.0.13", "2"}, true}};
+        Site.Run.UpdateButtonVisible = true;
+        row.serve();
+        const QString error = Check();
+        if (QByteArray(row.reason).isEmpty()) {
+            EXPECT_EQ(error, QString());
+            EXPECT_TRUE(Proposed());
+            EXPECT_TRUE(Site.Run.PackageChecksums.contains("7za.exe.7z"));
+            continue;
+        }
+        EXPECT_TRUE(error.startsWith("Il catalogo degli aggiornamenti non porta una firma valida "
+                                     "del produttore"))
+            << error.toStdString();
+        EXPECT_TRUE(error.contains(QString::fromUtf8(row.reason))) << error.toStdString();
+        EXPECT_TRUE(Site.Run.Checklist.isEmpty());
+        EXPECT_FALSE(Site.Run.UpdateButtonVisible);
+        EXPECT_TRUE(Site.Run.PackageChecksums.isEmpty());
+    }
+}
+
+TEST_F(SignedCatalogueTest, AnOlderCatalogueServedAgainIsRefused) {
+    const QByteArray older = Catalogue().replace("1.7.0.13", "1.7.0.12");
+    const qint64 yesterday = QDateTime::currentSecsSinceEpoch() - 86400;
+    const QByteArray olderSignature =
+        Maker.Sign(older, MinisignKey::Format::Prehashed,
+                   QString("timestamp:%1\tfile:update.ini").arg(yesterday));
+
+    Site.WriteCatalogue(Catalogue());
+    Site.WriteServed("update.ini.minisig", Maker.Sign(Catalogue()));
+    ASSERT_EQ(Check(), QString());
+    ASSERT_TRUE(Proposed());
+    EXPECT_EQ(Check(), QString()) << "the same catalogue is accepted again";
+
+    Site.WriteCatalogue(older);
+    Site.WriteServed("update.ini.minisig", olderSignature);
+    const QString error = Check();
+    EXPECT_TRUE(error.contains("prima del catalogo già accettato")) << error.toStdString();
+    EXPECT_TRUE(Site.Run.Checklist.isEmpty());
+}
+
+TEST_F(SignedCatalogueTest, WithoutAKeyTheCatalogueIsReadUnsigned) {
+    Site.Run.PublicKey.clear();
+    Site.WriteCatalogue(Catalogue());
+    EXPECT_EQ(Check(), QString());
+    EXPECT_TRUE(Proposed());
+    EXPECT_EQ(CatalogueProtection("http://example.org/velmora/", QString()),
+              QString("Catalogo non firmato, su connessione non protetta (http)"));
+    EXPECT_EQ(CatalogueProtection("https://example.org/velmora/", QString()),
+              QString("Catalogo non firmato"));
+    EXPECT_EQ(CatalogueProtection("http://example.org/velmora/", Maker.PublicKeyLine()),
+              "Catalogo firmato, chiave " + Maker.KeyId());
+}
+
+TEST_F(SignedCatalogueTest, APackageWithoutItsSha256IsNeverFetched) {
+    const QByteArray catalogue = "[VERSIONI]\r\n7za=1.7.0.13\r\n";
+    Site.WriteCatalogue(catalogue);
+    Site.WriteServed("update.ini.minisig", Maker.Sign(catalogue));
+    ASSERT_EQ(Check(), QString());
+    ASSERT_TRUE(Proposed());
+
+    EXPECT_FALSE(DownloadUpdates(Site.Steps));
+    EXPECT_EQ(Site.Ui.Messages.value(0), QString("Impossibile scaricare '7za.exe'"));
+    EXPECT_FALSE(QFile::exists(Site.Run.CopyFolder + "7za.exe.7z"));
+    EXPECT_FALSE(QFile::exists(Site.Run.CopyFolder + "7za.exe"));
+}
