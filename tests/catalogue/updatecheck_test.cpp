@@ -129,6 +129,14 @@ TEST_F(UpdateCheckTest, AppendsTheScriptsOfPendingSchemaStepsOnce) {
     Check();
     EXPECT_EQ(ScriptEntries(Site.Run).size(), 795);
     EXPECT_EQ(ScriptEntries(Site.Run).last(), QString("modifiche1000.sql"));
+
+    // A step far ahead is a damaged catalogue: refused before thousands of size queries and
+    // "File mancante" messages.
+    Site.Ui.Messages.clear();
+    Site.WriteCatalogue("[VERSIONI]\nSchema database=10205\n");
+    EXPECT_THROW(Check(), OrvantoError);
+    EXPECT_TRUE(Site.Ui.Messages.isEmpty());
+    EXPECT_TRUE(Site.Run.Checklist.isEmpty());
 }
 
 TEST_F(UpdateCheckTest, ConsidersSchemaAndFirebirdOnlyWhereTheyApply) {
@@ -183,6 +191,16 @@ TEST_F(UpdateCheckTest, FetchFailuresReachTheCaller) {
     Site.Run.RemoteUrl = Site.Server->BaseUrl() + "missing/";
     EXPECT_THROW(Check(), OrvantoError);
     EXPECT_FALSE(Site.Ui.Busy);
+
+    // A catalogue larger than any real one is not read whole.
+    Site.Run.RemoteUrl = Site.Server->BaseUrl();
+    Site.WriteCatalogue(QByteArray(5 * 1024 * 1024, '\n'));
+    try {
+        Check();
+        FAIL() << "a 5 MB catalogue was read";
+    } catch (const OrvantoError& error) {
+        EXPECT_TRUE(error.Message().contains("supera il limite")) << error.what();
+    }
 
     Site.Run.RemoteUrl = Site.Server->BaseUrl() + "redirect/";
     Site.WriteCatalogue("[VERSIONI]\nVelmora=3.12.0\n");
