@@ -13,9 +13,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <openssl/evp.h>
+#include <optional>
 
 namespace {
 
@@ -24,6 +27,10 @@ const QString PackageFailedMessage = QStringLiteral("Impossibile scaricare ");
 const QString WriteOperation = QStringLiteral("Scrittura del file");
 const QString UnavailableDigest = QStringLiteral("Calcolo SHA-256 non riuscito");
 constexpr int PackageAttempts = 4;
+// Program files and scripts pack at most a few tens of times smaller; a package that claims to
+// unpack to more than this multiple of its own size (and more than the floor) is refused.
+constexpr qint64 MaxExpansion = 1000;
+constexpr qint64 MinExpansionBound = 1024 * 1024;
 
 // Passes what it is given on to a file and, when asked to, keeps the SHA-256 of it.
 class HashingSink : public QIODevice {
@@ -100,38 +107,52 @@ bool FetchPackage(const Services& services, const QString& fileName, const QStri
     return true;
 }
 
-// Whether the archive holds exactly one entry, a plain file of that name: a folder, a link, a path
-// or a second file makes the package unusable.
-bool HoldsOnlyFile(const QString& package, const QString& fileName) {
+// The unpacked size of the archive's only entry when that entry is a plain file of that name;
+// nothing when it holds a folder, a link, a path or a second file, which make it unusable.
+std::optional<qint64> SoleFileSize(const QString& package, const QString& fileName) {
     QByteArray listing;
     if (RunCommand(ArchiveListCommand(package), &listing) != 0)
-        return false;
+        return std::nullopt;
     const qsizetype entries = listing.indexOf("\n----------\n");
     if (entries < 0)
-        return false;
+        return std::nullopt;
     QStringList paths;
+    qint64 size = -1;
     for (const QByteArray& raw : listing.mid(entries).split('\n')) {
         const QString line = QString::fromUtf8(raw).trimmed();
         if (line.startsWith(QLatin1String("Path = ")))
             paths.append(line.mid(7));
+        else if (line.startsWith(QLatin1String("Size = ")))
+            size = line.mid(7).toLongLong();
         else if (line == QLatin1String("Folder = +") ||
                  line.startsWith(QLatin1String("Symbolic Link = ")))
-            return false;
+            return std::nullopt;
         else if (line.startsWith(QLatin1String("Attributes = "))) {
             // Windows attributes, then the Unix mode when the archive was made on Unix.
             const QString attributes = line.mid(13);
             const QString unixMode = attributes.section(' ', 1, 1);
             if (attributes.section(' ', 0, 0).contains('D') ||
                 (!unixMode.isEmpty() && !unixMode.startsWith('-')))
-                return false;
+                return std::nullopt;
         }
     }
-    return paths == QStringList{fileName};
+    if (paths != QStringList{fileName} || size < 0)
+        return std::nullopt;
+    return size;
+}
+
+// Whether the file may be unpacked: it fits in the work folder's free space, and it does not
+// expand beyond what any real release does (a bound against archives made to fill the disk).
+bool FitsUnpacked(const QString& package, qint64 unpackedSize) {
+    const QFileInfo packed(package);
+    const qint64 bound = std::max(MinExpansionBound, packed.size() * MaxExpansion);
+    return unpackedSize <= bound && unpackedSize < QStorageInfo(packed.path()).bytesAvailable();
 }
 
 // Unpacks a package that holds only its file, and checks that a plain file came out.
 bool Unpack(const QString& package, const QString& fileName) {
-    if (!HoldsOnlyFile(package, fileName) || !TestArchive(package) ||
+    const std::optional<qint64> size = SoleFileSize(package, fileName);
+    if (!size || !FitsUnpacked(package, *size) || !TestArchive(package) ||
         !ExtractArchive(package, true))
         return false;
     const QString unpacked = JoinPath(QFileInfo(package).path(), fileName);

@@ -152,6 +152,8 @@ TEST_F(DownloadTest, APackageThatKeepsFailingIsFetchedFourTimesThenNamed) {
     PublishMade("BlokStock.dll",
                 [&](const QString& folder) { write(folder + "sub/BlokStock.dll", "stock"); });
     PublishMade("BlokPrint.dll", [&](const QString& folder) { write(folder + "other.dll", "x"); });
+    // 20 MB of zeros pack into a few kilobytes: no real program file expands that much.
+    Site.PublishPackage("BlokTrade.dll", QByteArray(20 * 1024 * 1024, '\0'));
     const struct {
         const char* Why;
         QString Name;
@@ -164,6 +166,8 @@ TEST_F(DownloadTest, APackageThatKeepsFailingIsFetchedFourTimesThenNamed) {
         {"holds a second file", "BlokJobs.dll", "Impossibile scaricare 'BlokJobs.dll'"},
         {"holds its file in a folder", "BlokStock.dll", "Impossibile scaricare 'BlokStock.dll'"},
         {"holds another file", "BlokPrint.dll", "Impossibile scaricare 'BlokPrint.dll'"},
+        {"unpacks to over a thousand times its size", "BlokTrade.dll",
+         "Impossibile scaricare 'BlokTrade.dll'"},
     };
     for (const auto& row : table) {
         Site.Ui.Messages.clear();
@@ -177,6 +181,7 @@ TEST_F(DownloadTest, APackageThatKeepsFailingIsFetchedFourTimesThenNamed) {
         << "a package with another checksum is not kept";
     EXPECT_FALSE(QFileInfo(Work("BlokCore.dll")).isSymLink()) << "no link is unpacked";
     EXPECT_FALSE(QFile::exists(Work("extra.dll")));
+    EXPECT_FALSE(QFile::exists(Work("BlokTrade.dll"))) << "refused before extraction";
 }
 
 TEST_F(DownloadTest, AMatchingChecksumInAnyLetterCaseIsAccepted) {
