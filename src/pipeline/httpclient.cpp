@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QIODevice>
 #include <curl/curl.h>
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
 
 namespace {
 
@@ -13,6 +15,9 @@ const char* const UserAgent = "Mozilla/3.0 (compatible; Indy Library)";
 const char* const AcceptHeader = "Accept: text/html, */*";
 // OpenSSL 3 offers TLS 1.0 and 1.1 only with the lowest security level.
 const char* const CipherList = "DEFAULT@SECLEVEL=0";
+// The level the certificate chain is checked at: OpenSSL's usual one, which refuses keys shorter
+// than 2048 bits and SHA-1 signatures whatever level the handshake runs at.
+constexpr int CertificateSecurityLevel = 2;
 constexpr long MaxRedirects = 15;
 constexpr long ConnectTimeoutSeconds = 30;
 constexpr long StallSeconds = 60;
@@ -23,6 +28,14 @@ constexpr long ReceiveBufferBytes = 512 * 1024;
 struct CurlGlobal {
     CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
 };
+
+// Called for every new TLS connection: the lowest security level of the cipher list would also
+// let weak certificates through, so the chain check gets its own level back.
+CURLcode KeepCertificateSecurityLevel(CURL*, void* sslContext, void*) {
+    X509_VERIFY_PARAM_set_auth_level(SSL_CTX_get0_param(static_cast<SSL_CTX*>(sslContext)),
+                                     CertificateSecurityLevel);
+    return CURLE_OK;
+}
 
 } // namespace
 
@@ -136,6 +149,9 @@ void HttpClient::Perform(const QString& address, Transfer& transfer) {
     curl_easy_setopt(easy, CURLOPT_USERAGENT, UserAgent);
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, MaxRedirects);
+    // Redirects keep the protection of the first address: from https only to https.
+    const bool secure = address.startsWith(QStringLiteral("https:"), Qt::CaseInsensitive);
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
     curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, ReceiveBufferBytes);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, ConnectTimeoutSeconds);
@@ -145,6 +161,7 @@ void HttpClient::Perform(const QString& address, Transfer& transfer) {
                      static_cast<long>(CURL_SSLVERSION_TLSv1_0) |
                          static_cast<long>(CURL_SSLVERSION_MAX_DEFAULT));
     curl_easy_setopt(easy, CURLOPT_SSL_CIPHER_LIST, CipherList);
+    curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &KeepCertificateSecurityLevel);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, Tls.VerifyCertificate ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, Tls.VerifyCertificate ? 2L : 0L);
     curl_easy_setopt(easy, CURLOPT_CAINFO, caFile.isEmpty() ? nullptr : caFile.constData());
@@ -184,6 +201,16 @@ void HttpClient::Perform(const QString& address, Transfer& transfer) {
     if (transfer.SinkFailed)
         throw fail(QStringLiteral("impossibile scrivere i dati ricevuti: ") +
                    transfer.Sink->errorString());
+    long redirects = 0;
+    curl_easy_getinfo(easy, CURLINFO_REDIRECT_COUNT, &redirects);
+    if (result == CURLE_UNSUPPORTED_PROTOCOL && redirects > 0) {
+        const char* target = nullptr;
+        curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &target);
+        throw fail(QStringLiteral("reindirizzamento verso %1 rifiutato: %2")
+                       .arg(QString::fromUtf8(target),
+                            secure ? QStringLiteral("da un indirizzo https si segue solo https")
+                                   : QStringLiteral("si seguono solo indirizzi http e https")));
+    }
     if (result != CURLE_OK) {
         const QString detail = errorText[0] != '\0' ? QString::fromUtf8(errorText)
                                                     : QString::fromUtf8(curl_easy_strerror(result));

@@ -123,3 +123,59 @@ TEST_F(HttpClientTest, ReachesATls13OnlyServer) {
     HttpClient client(Ui, {server.CertificateFile(), true});
     EXPECT_EQ(Fetch(client, server.BaseUrl() + "update.ini").size(), 1000);
 }
+
+TEST_F(HttpClientTest, ReachesOldTlsServersWithATrustedCertificate) {
+    for (const char* protocol : {"TLSv1", "TLSv1.1", "TLSv1.2"}) {
+        NginxServer::Options options{true};
+        options.TlsProtocols = protocol;
+        NginxServer server(Site, options);
+        HttpClient client(Ui, {server.CertificateFile(), true});
+        EXPECT_EQ(Fetch(client, server.BaseUrl() + "update.ini").size(), 1000) << protocol;
+    }
+}
+
+TEST_F(HttpClientTest, RefusesAWeakCertificateUnlessVerificationIsOff) {
+    NginxServer::Options options{true};
+    options.KeyBits = 1024;
+    options.Digest = "sha1";
+    NginxServer server(Site, options);
+    const QString address = server.BaseUrl() + "update.ini";
+    HttpClient client(Ui, {server.CertificateFile(), true});
+    EXPECT_THROW(Fetch(client, address), OrvantoError)
+        << "a 1024-bit key signed with SHA-1, although trusted explicitly";
+
+    client.SetTlsSettings({server.CertificateFile(), false});
+    EXPECT_EQ(Fetch(client, address).size(), 1000);
+}
+
+TEST_F(HttpClientTest, FollowsRedirectsButNeverFromHttpsToHttp) {
+    const QString bounce = "    location = /bounce { return 302 $arg_to; }\n";
+    const NginxServer plain(Site, {false, false, bounce});
+    const NginxServer secure(Site, {true, false, bounce});
+    HttpClient client(Ui, {secure.CertificateFile(), true});
+    const struct {
+        const NginxServer& From;
+        const NginxServer& To;
+        bool Followed;
+    } rows[] = {{plain, plain, true},
+                {plain, secure, true},
+                {secure, secure, true},
+                {secure, plain, false}};
+    for (const auto& row : rows) {
+        const QString target = row.To.BaseUrl() + "update.ini";
+        const QString address = row.From.BaseUrl() + "bounce?to=" + target;
+        SCOPED_TRACE(address.toStdString());
+        if (row.Followed) {
+            EXPECT_EQ(Fetch(client, address), QByteArray(1000, 'x'));
+            continue;
+        }
+        try {
+            Fetch(client, address);
+            ADD_FAILURE() << "the redirect was followed";
+        } catch (const OrvantoError& error) {
+            EXPECT_TRUE(error.Message().contains("reindirizzamento"))
+                << error.Message().toStdString();
+            EXPECT_TRUE(error.Message().contains(target)) << error.Message().toStdString();
+        }
+    }
+}

@@ -6,6 +6,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QThread>
+#include <map>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -17,24 +18,30 @@ void WriteText(const QString& path, const QString& text) {
         throw std::runtime_error("cannot write " + path.toStdString());
 }
 
-// One certificate for the whole test process: making a key takes a moment.
-QString SharedCertificateFolder() {
-    static QTemporaryDir folder;
-    static bool made = false;
-    if (!made) {
+// One certificate of each kind for the whole test process: making a key takes a moment.
+QString SharedCertificateFolder(int keyBits, const QString& digest) {
+    static std::map<QString, std::unique_ptr<QTemporaryDir>> folders;
+    std::unique_ptr<QTemporaryDir>& folder = folders[QString("rsa%1-%2").arg(keyBits).arg(digest)];
+    if (!folder) {
+        auto made = std::make_unique<QTemporaryDir>();
         QProcess openssl;
         openssl.setStandardOutputFile(QProcess::nullDevice());
         openssl.setStandardErrorFile(QProcess::nullDevice());
         openssl.start("openssl",
-                      {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1",
-                       "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost", "-days", "3",
-                       "-keyout", folder.path() + "/key.pem", "-out", folder.path() + "/cert.pem"});
+                      {"req", "-x509", "-newkey", QString("rsa:%1").arg(keyBits), "-" + digest,
+                       "-nodes", "-subj", "/CN=127.0.0.1", "-addext",
+                       "subjectAltName=IP:127.0.0.1,DNS:localhost", "-days", "3", "-keyout",
+                       made->path() + "/key.pem", "-out", made->path() + "/cert.pem"});
         if (!openssl.waitForFinished() || openssl.exitCode() != 0)
             throw std::runtime_error("openssl could not make a certificate");
-        MakeWorldReadable(folder.path());
-        made = true;
+        // nginx reads this instead of the system's OpenSSL configuration.
+        WriteText(made->path() + "/openssl.cnf",
+                  "openssl_conf = settings\n[settings]\nssl_conf = ssl\n[ssl]\n"
+                  "system_default = lowest\n[lowest]\nCipherString = DEFAULT@SECLEVEL=0\n");
+        MakeWorldReadable(made->path());
+        folder = std::move(made);
     }
-    return folder.path();
+    return folder->path();
 }
 
 } // namespace
@@ -57,7 +64,10 @@ void MakeWorldReadable(const QString& path) {
 
 NginxServer::NginxServer(const QString& root) : NginxServer(root, Options{}) {}
 
-NginxServer::NginxServer(const QString& root, const Options& options) : Https(options.Https) {
+NginxServer::NginxServer(const QString& root, const Options& options)
+    : Https(options.Https),
+      CertificateFolder(options.Https ? SharedCertificateFolder(options.KeyBits, options.Digest)
+                                      : QString()) {
     for (int attempt = 0; attempt < 5 && ListenPort == 0; ++attempt)
         Start(root, options);
     if (ListenPort == 0)
@@ -70,10 +80,12 @@ void NginxServer::Start(const QString& root, const Options& options) {
     const int port = FreeLoopbackPort();
     QString tls;
     if (options.Https) {
-        const QString certificates = SharedCertificateFolder();
+        const QString protocols = !options.TlsProtocols.isEmpty() ? options.TlsProtocols
+                                  : options.Tls13Only             ? "TLSv1.3"
+                                                                  : "TLSv1.2 TLSv1.3";
         tls = QString("    ssl_certificate %1/cert.pem;\n    ssl_certificate_key %1/key.pem;\n"
                       "    ssl_protocols %2;\n")
-                  .arg(certificates, options.Tls13Only ? "TLSv1.3" : "TLSv1.2 TLSv1.3");
+                  .arg(CertificateFolder, protocols);
     }
     const QString config =
         QString(::geteuid() == 0 ? "user root;\n" : "") +
@@ -92,6 +104,11 @@ void NginxServer::Start(const QString& root, const Options& options) {
 
     Process = std::make_unique<QProcess>();
     Process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (options.Https) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("OPENSSL_CONF", CertificateFolder + "/openssl.cnf");
+        Process->setProcessEnvironment(environment);
+    }
     Process->start("nginx", {"-p", dir, "-c", dir + "/nginx.conf", "-e", dir + "/error.log", "-g",
                              "daemon off;"});
     if (!Process->waitForStarted())
@@ -124,5 +141,5 @@ QString NginxServer::BaseUrl() const {
 }
 
 QString NginxServer::CertificateFile() const {
-    return SharedCertificateFolder() + "/cert.pem";
+    return CertificateFolder + "/cert.pem";
 }
