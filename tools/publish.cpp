@@ -1,11 +1,14 @@
-// orvanto-publish RELEASE_FOLDER SERVER_FOLDER [COMPONENT=VERSION ...]
+// orvanto-publish [--sign SECRET_KEY_FILE] RELEASE_FOLDER SERVER_FOLDER [COMPONENT=VERSION ...]
 //
 // Packs every file of the release folder into SERVER_FOLDER/N.7z (one 7-Zip archive per file,
 // holding the file under its name alone, as the updater downloads and unpacks it) and writes
 // SERVER_FOLDER/update.ini: section "VERSIONI" with the given versions, and section "SHA256" with
-// the SHA-256 of every package in the server folder.
+// the SHA-256 of every package in the server folder. With --sign, minisign signs update.ini with
+// the secret key into update.ini.minisig (asking for the key's password as minisign does);
+// without it, a signature left from an earlier catalogue is removed.
 
 #include "catalogue/catalogue.h"
+#include "catalogue/signedcatalogue.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -46,14 +49,38 @@ QString Sha256Of(const QString& path) {
     return QString::fromLatin1(hash.result().toHex());
 }
 
+// Runs minisign on the catalogue with the terminal (or standard input) passed through, so that
+// it can ask for the secret key's password.
+bool Sign(const QString& secretKey, const QString& catalogue, const QString& signature,
+          QString& error) {
+    QProcess signer;
+    signer.setProcessChannelMode(QProcess::ForwardedChannels);
+    signer.setInputChannelMode(QProcess::ForwardedInputChannel);
+    signer.start(QStringLiteral("minisign"),
+                 {"-S", "-s", secretKey, "-m", catalogue, "-x", signature});
+    if (!signer.waitForFinished(-1) || signer.exitStatus() != QProcess::NormalExit ||
+        signer.exitCode() != 0) {
+        error = "minisign non ha firmato " + catalogue +
+                (signer.error() == QProcess::FailedToStart ? ": " + signer.errorString() : "");
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    const QStringList arguments = QCoreApplication::arguments().mid(1);
-    if (arguments.size() < 2 || arguments.contains("--help"))
-        return Fail(
-            "uso: orvanto-publish CARTELLA_RILASCIO CARTELLA_SERVER [COMPONENTE=VERSIONE ...]");
+    QStringList arguments = QCoreApplication::arguments().mid(1);
+    QString secretKey;
+    const qsizetype sign = arguments.indexOf("--sign");
+    if (sign >= 0 && sign + 1 < arguments.size()) {
+        secretKey = arguments[sign + 1];
+        arguments.remove(sign, 2);
+    }
+    if (arguments.size() < 2 || arguments.contains("--help") || arguments.contains("--sign"))
+        return Fail("uso: orvanto-publish [--sign CHIAVE_SEGRETA] CARTELLA_RILASCIO "
+                    "CARTELLA_SERVER [COMPONENTE=VERSIONE ...]");
     const QDir release(arguments[0]);
     const QDir server(arguments[1]);
     if (!release.exists())
@@ -84,5 +111,14 @@ int main(int argc, char* argv[]) {
     QSaveFile file(server.absoluteFilePath(CatalogueFileName));
     if (!file.open(QIODevice::WriteOnly) || file.write(catalogue.toUtf8()) < 0 || !file.commit())
         return Fail("impossibile scrivere " + file.fileName() + ": " + file.errorString());
+    const QString signature = server.absoluteFilePath(SignatureFileName);
+    if (secretKey.isEmpty()) {
+        if (QFile::exists(signature) && !QFile::remove(signature))
+            return Fail("impossibile rimuovere la firma precedente " + signature);
+        return 0;
+    }
+    QString error;
+    if (!Sign(secretKey, file.fileName(), signature, error))
+        return Fail(error);
     return 0;
 }

@@ -2,6 +2,7 @@
 #include "support/demosite.h"
 #include "support/firebirdfixture.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -53,6 +54,7 @@ TEST_F(EndToEndTest, HeadlessUpdateInstallsEverythingProposed) {
         << check.Output.toStdString();
     EXPECT_TRUE(check.Output.contains("7za\t16.2.0.0\t26.0.0.0\t"));
     EXPECT_TRUE(check.Output.contains("Schema database\t205\t206\t0\t1\n"));
+    EXPECT_TRUE(check.Output.contains("\nCatalogo firmato, chiave ")) << check.Output.toStdString();
 
     const DemoSite::Result update = Site.Run({"--update"});
     ASSERT_EQ(update.ExitCode, 0) << update.Errors.toStdString();
@@ -104,6 +106,33 @@ TEST_F(EndToEndTest, ACorruptedPackageIsCaughtByItsChecksum) {
     EXPECT_EQ(Take(), before);
     EXPECT_EQ(FilesIn(Site.ProgramFolder() + "Orvo/Backup"), QStringList())
         << "no backup after a failed download";
+}
+
+TEST_F(EndToEndTest, APackageAndCatalogueChangedOnTheServerAreRefusedByTheSignature) {
+    // Whoever answers for the server swaps a package and puts its checksum into the catalogue.
+    Site.TamperWithPackage("BlokCore.dll");
+    const QString served = Site.Folder() + "/site/velmora/";
+    QFile package(served + "BlokCore.dll.7z");
+    ASSERT_TRUE(package.open(QIODevice::ReadOnly));
+    const QByteArray checksum =
+        QCryptographicHash::hash(package.readAll(), QCryptographicHash::Sha256).toHex();
+    QFile catalogue(served + "update.ini");
+    ASSERT_TRUE(catalogue.open(QIODevice::ReadWrite));
+    QByteArray text = catalogue.readAll();
+    const qsizetype line = text.indexOf("BlokCore.dll.7z=");
+    ASSERT_GE(line, 0);
+    text.replace(line + 16, 64, checksum);
+    ASSERT_TRUE(catalogue.seek(0) && catalogue.write(text) == text.size());
+    catalogue.close();
+
+    const Snapshot before = Take();
+    const DemoSite::Result update = Site.Run({"--update"});
+    EXPECT_EQ(update.ExitCode, 4);
+    EXPECT_TRUE(update.Errors.contains("non porta una firma valida del produttore"))
+        << update.Errors.toStdString();
+    EXPECT_EQ(Take(), before);
+    EXPECT_EQ(FilesIn(Site.ProgramFolder() + "Orvo/Copiare"), QStringList()) << "nothing fetched";
+    EXPECT_EQ(FilesIn(Site.ProgramFolder() + "Orvo/Backup"), QStringList());
 }
 
 TEST_F(EndToEndTest, RestoresAnOlderBackupOnlyWhenConfirmed) {

@@ -53,7 +53,9 @@ void DemoSite::Republish(const QStringList& changedVersions) const {
             versions.append(version);
     }
     RunTool(QStringLiteral(ORVANTO_PUBLISH),
-            QStringList{ReleaseFolder(), Dir.path() + "/site/velmora"} + versions);
+            QStringList{"--sign", Dir.path() + "/chiave/minisign.key", ReleaseFolder(),
+                        Dir.path() + "/site/velmora"} +
+                versions);
     MakeWorldReadable(Dir.path() + "/site");
 }
 

@@ -11,7 +11,8 @@
 
 // The demo installation and its newer release (scripts/make-demo-site) behind a real nginx:
 // Velmora 3.11.0 with an embedded database at schema step 205 and the built Orvanto in its
-// program folder; on the server Velmora 3.12.0, the archiver 26.0 and script 206.
+// program folder; on the server Velmora 3.12.0, the archiver 26.0 and script 206, in a catalogue
+// signed with the maker's key that the installation's settings trust.
 class DemoSite {
 public:
     DemoSite();
@@ -22,7 +23,7 @@ public:
     QString DatabaseFile() const { return ProgramFolder() + "velmora.fdb"; }
     QString RemoteUrl() const { return Server->BaseUrl() + "velmora/"; }
 
-    // Publishes the release folder again with the demo's versions, some of them changed
+    // Publishes and signs the release folder again with the demo's versions, some of them changed
     // ("COMPONENT=VERSION").
     void Republish(const QStringList& changedVersions = {}) const;
     // Publishes the release again with a script 206 that fails after its first COMMIT.
