@@ -118,7 +118,10 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     QString error;
-    if (!Sign(secretKey, file.fileName(), signature, error))
+    if (!Sign(secretKey, file.fileName(), signature, error)) {
+        // No signature of an earlier catalogue stays beside this one.
+        QFile::remove(signature);
         return Fail(error);
+    }
     return 0;
 }
