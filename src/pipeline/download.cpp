@@ -149,14 +149,16 @@ bool FitsUnpacked(const QString& package, qint64 unpackedSize) {
     return unpackedSize <= bound && unpackedSize < QStorageInfo(packed.path()).bytesAvailable();
 }
 
-// Unpacks a package that holds only its file, and checks that a plain file came out.
-bool Unpack(const QString& package, const QString& fileName) {
+// Unpacks a package that holds only its file, and checks that a plain file came out. A package
+// whose SHA-256 already matched the catalogue is decoded once: the extraction checks every CRC
+// and fails on a mismatch. Without a SHA-256 the archive is tested first.
+bool Unpack(const QString& package, const QString& fileName, bool checksumMatched) {
     const std::optional<qint64> size = SoleFileSize(package, fileName);
-    if (!size || !FitsUnpacked(package, *size) || !TestArchive(package) ||
-        !ExtractArchive(package, true))
+    if (!size || !FitsUnpacked(package, *size) || (!checksumMatched && !TestArchive(package)))
         return false;
     const QString unpacked = JoinPath(QFileInfo(package).path(), fileName);
-    if (QFileInfo(unpacked).isSymLink() || !QFileInfo(unpacked).isFile()) {
+    const bool extracted = ExtractArchive(package, true);
+    if (!extracted || QFileInfo(unpacked).isSymLink() || !QFileInfo(unpacked).isFile()) {
         QFile::remove(unpacked);
         return false;
     }
@@ -171,8 +173,8 @@ bool DownloadPackage(const Services& services, const QString& fileName) {
     ui.ProcessEvents();
     const QString package = JoinPath(services.Run.CopyFolder, fileName + ".7z");
     // With a signed catalogue a package that the signature does not cover is never fetched.
-    const bool covered =
-        !services.Run.CatalogueSigned() || services.Run.PackageChecksums.contains(fileName + ".7z");
+    const bool checksummed = services.Run.PackageChecksums.contains(fileName + ".7z");
+    const bool covered = checksummed || !services.Run.CatalogueSigned();
     for (int attempt = 0; covered && attempt < PackageAttempts; ++attempt) {
         try {
             if (!FetchPackage(services, fileName, package))
@@ -180,7 +182,7 @@ bool DownloadPackage(const Services& services, const QString& fileName) {
         } catch (const std::exception&) {
             return false;
         }
-        if (Unpack(package, fileName)) {
+        if (Unpack(package, fileName, checksummed)) {
             ++services.Run.DownloadedCount;
             ui.SetDownloadCaption(DownloadCaption);
             ui.ProcessEvents();

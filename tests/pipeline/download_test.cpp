@@ -152,6 +152,18 @@ TEST_F(DownloadTest, APackageThatKeepsFailingIsFetchedFourTimesThenNamed) {
     PublishMade("BlokStock.dll",
                 [&](const QString& folder) { write(folder + "sub/BlokStock.dll", "stock"); });
     PublishMade("BlokPrint.dll", [&](const QString& folder) { write(folder + "other.dll", "x"); });
+    // A damaged archive whose checksum the catalogue gives as it is: only the extraction's own
+    // CRC check can catch it.
+    Site.PublishPackage("BlokSites.dll", QByteArray(200000, 's') + QByteArray(50000, 't'));
+    {
+        QFile damaged(Site.ServedFolder() + "BlokSites.dll.7z");
+        ASSERT_TRUE(damaged.open(QIODevice::ReadWrite));
+        QByteArray bytes = damaged.readAll();
+        bytes[40] = static_cast<char>(bytes[40] ^ 0x55);
+        ASSERT_TRUE(damaged.seek(0) && damaged.write(bytes) == bytes.size());
+        Site.Run.PackageChecksums["BlokSites.dll.7z"] =
+            QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+    }
     // 20 MB of zeros pack into a few kilobytes: no real program file expands that much.
     Site.PublishPackage("BlokTrade.dll", QByteArray(20 * 1024 * 1024, '\0'));
     const struct {
@@ -166,6 +178,8 @@ TEST_F(DownloadTest, APackageThatKeepsFailingIsFetchedFourTimesThenNamed) {
         {"holds a second file", "BlokJobs.dll", "Impossibile scaricare 'BlokJobs.dll'"},
         {"holds its file in a folder", "BlokStock.dll", "Impossibile scaricare 'BlokStock.dll'"},
         {"holds another file", "BlokPrint.dll", "Impossibile scaricare 'BlokPrint.dll'"},
+        {"is damaged though its checksum matches", "BlokSites.dll",
+         "Impossibile scaricare 'BlokSites.dll'"},
         {"unpacks to over a thousand times its size", "BlokTrade.dll",
          "Impossibile scaricare 'BlokTrade.dll'"},
     };
@@ -182,6 +196,7 @@ TEST_F(DownloadTest, APackageThatKeepsFailingIsFetchedFourTimesThenNamed) {
     EXPECT_FALSE(QFileInfo(Work("BlokCore.dll")).isSymLink()) << "no link is unpacked";
     EXPECT_FALSE(QFile::exists(Work("extra.dll")));
     EXPECT_FALSE(QFile::exists(Work("BlokTrade.dll"))) << "refused before extraction";
+    EXPECT_FALSE(QFile::exists(Work("BlokSites.dll"))) << "no damaged file is left";
 }
 
 TEST_F(DownloadTest, AMatchingChecksumInAnyLetterCaseIsAccepted) {
