@@ -1,5 +1,6 @@
 #include "core/instanceguard.h"
 
+#include "core/error.h"
 #include "environment/lowlevel.h"
 #include "platform/executable.h"
 #include "platform/singleinstance.h"
@@ -17,10 +18,27 @@ QString ExecutableBaseName() {
     return QFileInfo(RunningExecutablePath()).completeBaseName();
 }
 
+namespace {
+
+// Empty when this process may run; otherwise what to tell the person. The lock lives in the
+// installation's work folder, so it guards the installation for every user of it.
+QString TakeGuard() {
+    const QString refusal = SecondInstanceMessage + ExecutableBaseName();
+    try {
+        const QString folder = JoinPath(GetProgramFolder(), QStringLiteral("Orvo"));
+        return AcquireInstanceGuard(folder, GuardName(GetProgramFolder(), ExecutableBaseName()))
+                   ? QString()
+                   : refusal;
+    } catch (const OrvantoError& error) {
+        return refusal + "\n" + error.Message();
+    }
+}
+
+} // namespace
+
 bool CheckSingleInstance(const std::function<void(const QString&)>& tell) {
-    static const bool held =
-        AcquireInstanceGuard(GuardName(GetProgramFolder(), ExecutableBaseName()));
-    if (!held)
-        tell(SecondInstanceMessage + ExecutableBaseName());
-    return held;
+    static const QString refusal = TakeGuard();
+    if (!refusal.isEmpty())
+        tell(refusal);
+    return refusal.isEmpty();
 }

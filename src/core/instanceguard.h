@@ -14,6 +14,9 @@ QByteArray GuardName(const QString& programFolder, const QString& baseName);
 // File name of the running executable without folder and extension.
 QString ExecutableBaseName();
 
-// True when this process is the only one holding the guard of its program folder. Otherwise
-// tells the person through `tell` and returns false. The guard is taken on the first call only.
+// True when this process is the only one holding the guard of its program folder, a lock file in
+// the folder's "Orvo", or when this user cannot write the installation and finds no lock file
+// there (such a user cannot change it). Otherwise tells the person through `tell`, with the
+// reason when the lock file could not be used, and returns false. The guard is taken on the
+// first call only.
 bool CheckSingleInstance(const std::function<void(const QString&)>& tell);

@@ -1,35 +1,90 @@
 #include "platform/singleinstance.h"
 
+#include "core/error.h"
+
 #include <QCryptographicHash>
-#include <QDir>
+#include <QFile>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// The lock file lives in the user's runtime folder, so the guard is per user like a desktop's
-// mutex namespace; its name is a digest of the guard name, which may hold any character.
-QString LockFilePath(const QByteArray& guardName) {
-    QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (folder.isEmpty() || !QDir(folder).exists())
-        folder = QDir::tempPath();
+const QString LockOperation = QStringLiteral("Blocco contro una seconda istanza su");
+
+[[noreturn]] void Fail(const QString& path, const QString& reason) {
+    throw OrvantoError::Failure(LockOperation, path, reason);
+}
+
+[[noreturn]] void Fail(const QString& path, int error) {
+    Fail(path, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+// The errors of a user who may not change the installation.
+bool IsNotWritable(int error) {
+    return error == EACCES || error == EPERM || error == EROFS;
+}
+
+// The lock file's name is a digest of the guard name, which may hold any character.
+QString LockFilePath(const QString& folder, const QByteArray& guardName) {
     const QByteArray digest =
         QCryptographicHash::hash(guardName, QCryptographicHash::Sha256).toHex();
-    return folder + "/orvanto-" + QString::fromLatin1(digest.left(32)) + ".lock";
+    return folder + "/istanza-" + QString::fromLatin1(digest.left(32)) + ".lock";
 }
+
+// A descriptor closed on every path unless it is kept.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : Fd(fd) {}
+    ~Descriptor() {
+        if (Fd >= 0)
+            ::close(Fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int Get() const { return Fd; }
+    void Keep() { Fd = -1; }
+
+private:
+    int Fd;
+};
 
 } // namespace
 
-bool AcquireInstanceGuard(const QByteArray& guardName) {
-    const QByteArray path = QFile::encodeName(LockFilePath(guardName));
-    // The descriptor stays open for the life of the process; the kernel drops the lock at exit.
-    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return false;
+bool AcquireInstanceGuard(const QString& folder, const QByteArray& guardName) {
+    if (::mkdir(QFile::encodeName(folder).constData(), 0777) != 0 && errno != EEXIST) {
+        if (IsNotWritable(errno))
+            return true;
+        Fail(folder, errno);
     }
+    const QString path = LockFilePath(folder, guardName);
+    const QByteArray native = QFile::encodeName(path);
+    // No link is followed and nothing waits for a pipe; the content is never written.
+    const int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int fd = ::open(native.constData(), O_RDWR | O_CREAT | flags, 0644);
+    if (fd < 0 && IsNotWritable(errno)) {
+        fd = ::open(native.constData(), O_RDONLY | flags);
+        if (fd < 0 && (errno == ENOENT || errno == EACCES))
+            return true;
+    }
+    if (fd < 0)
+        Fail(path, errno);
+    Descriptor lock(fd);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0)
+        Fail(path, errno);
+    if (!S_ISREG(status.st_mode))
+        Fail(path, QStringLiteral("non è un file regolare"));
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK)
+            return false;
+        Fail(path, errno);
+    }
+    // The descriptor stays open for the life of the process; the kernel drops the lock at exit.
+    lock.Keep();
     return true;
 }
