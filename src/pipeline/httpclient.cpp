@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QIODevice>
 #include <curl/curl.h>
+#include <list>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
@@ -37,63 +38,208 @@ CURLcode KeepCertificateSecurityLevel(CURL*, void* sslContext, void*) {
     return CURLE_OK;
 }
 
+QString RequestFailure(const QString& address, const QString& reason) {
+    return OrvantoError::Failure(QStringLiteral("Richiesta HTTP"), address, reason).Message();
+}
+
 } // namespace
 
+// The multi handle that owns the shared connections, and the transfers running on it.
 struct HttpClient::Handles {
     CURLM* Multi = nullptr;
-    CURL* Easy = nullptr;
-    curl_slist* Headers = nullptr;
+    std::list<std::unique_ptr<Transfer>> Running;
 
     Handles() {
         static const CurlGlobal global;
         Multi = curl_multi_init();
-        Easy = curl_easy_init();
-        Headers = curl_slist_append(nullptr, AcceptHeader);
-        if (Multi == nullptr || Easy == nullptr || Headers == nullptr)
+        if (Multi == nullptr)
             throw OrvantoError(QStringLiteral("Impossibile inizializzare il client HTTP"));
     }
-
-    ~Handles() {
-        curl_slist_free_all(Headers);
-        if (Easy != nullptr)
-            curl_easy_cleanup(Easy);
-        if (Multi != nullptr)
-            curl_multi_cleanup(Multi);
-    }
+    ~Handles();
 };
 
-// One request in progress: where the body goes and how far the bar is.
+// One request on the wire: its easy handle, its headers and what has arrived so far.
 struct HttpClient::Transfer {
-    UserInterface& Interface;
-    CURL* Easy;
-    QIODevice* Sink = nullptr;
+    HttpRequest& Request;
+    const Observer& Watcher;
+    CURLM* Multi;
+    CURL* Easy = nullptr;
+    curl_slist* Headers = nullptr;
+    QByteArray Url, CaFile, Range;
+    char ErrorText[CURL_ERROR_SIZE] = {};
     bool Begun = false;
-    qint64 Received = 0;
-    int BarMaximum = 0;
     bool SinkFailed = false;
+    bool RestartFailed = false;
+    QByteArray ETag, LastModified;
 
-    void Begin() {
+    Transfer(HttpRequest& request, const Observer& observer, CURLM* multi, const TlsSettings& tls)
+        : Request(request), Watcher(observer), Multi(multi), Easy(curl_easy_init()),
+          Url(request.Address.toUtf8()), CaFile(tls.CaCertificateFile.toLocal8Bit()) {
+        Headers = curl_slist_append(nullptr, AcceptHeader);
+        if (request.ResumeFrom > 0 && !request.Validator.isEmpty()) {
+            Range = QByteArray::number(request.ResumeFrom) + '-';
+            Headers = curl_slist_append(Headers, "If-Range: " + request.Validator);
+        }
+        if (Easy == nullptr || Headers == nullptr)
+            throw OrvantoError(QStringLiteral("Impossibile inizializzare il client HTTP"));
+        curl_easy_setopt(Easy, CURLOPT_PRIVATE, this);
+        curl_easy_setopt(Easy, CURLOPT_URL, Url.constData());
+        curl_easy_setopt(Easy, CURLOPT_ERRORBUFFER, ErrorText);
+        curl_easy_setopt(Easy, CURLOPT_HTTPHEADER, Headers);
+        curl_easy_setopt(Easy, CURLOPT_USERAGENT, UserAgent);
+        curl_easy_setopt(Easy, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(Easy, CURLOPT_MAXREDIRS, MaxRedirects);
+        // Redirects keep the protection of the first address: from https only to https.
+        curl_easy_setopt(Easy, CURLOPT_REDIR_PROTOCOLS_STR, Secure() ? "https" : "http,https");
+        curl_easy_setopt(Easy, CURLOPT_FAILONERROR, 1L);
+        curl_easy_setopt(Easy, CURLOPT_BUFFERSIZE, ReceiveBufferBytes);
+        curl_easy_setopt(Easy, CURLOPT_CONNECTTIMEOUT, ConnectTimeoutSeconds);
+        curl_easy_setopt(Easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(Easy, CURLOPT_LOW_SPEED_TIME, StallSeconds);
+        curl_easy_setopt(Easy, CURLOPT_SSLVERSION,
+                         static_cast<long>(CURL_SSLVERSION_TLSv1_0) |
+                             static_cast<long>(CURL_SSLVERSION_MAX_DEFAULT));
+        curl_easy_setopt(Easy, CURLOPT_SSL_CIPHER_LIST, CipherList);
+        curl_easy_setopt(Easy, CURLOPT_SSL_CTX_FUNCTION, &KeepCertificateSecurityLevel);
+        curl_easy_setopt(Easy, CURLOPT_SSL_VERIFYPEER, tls.VerifyCertificate ? 1L : 0L);
+        curl_easy_setopt(Easy, CURLOPT_SSL_VERIFYHOST, tls.VerifyCertificate ? 2L : 0L);
+        curl_easy_setopt(Easy, CURLOPT_CAINFO, CaFile.isEmpty() ? nullptr : CaFile.constData());
+        // Concurrent requests to one server wait for a connection of the pool, or share one.
+        curl_easy_setopt(Easy, CURLOPT_PIPEWAIT, 1L);
+        curl_easy_setopt(Easy, CURLOPT_HEADERFUNCTION, &Transfer::Header);
+        curl_easy_setopt(Easy, CURLOPT_HEADERDATA, this);
+        if (request.HeadOnly) {
+            curl_easy_setopt(Easy, CURLOPT_NOBODY, 1L);
+        } else {
+            curl_easy_setopt(Easy, CURLOPT_WRITEFUNCTION, &Transfer::Write);
+            curl_easy_setopt(Easy, CURLOPT_WRITEDATA, this);
+            if (!Range.isEmpty())
+                curl_easy_setopt(Easy, CURLOPT_RANGE, Range.constData());
+        }
+        if (curl_multi_add_handle(Multi, Easy) != CURLM_OK) {
+            Release();
+            throw OrvantoError(QStringLiteral("Impossibile avviare la richiesta HTTP"));
+        }
+    }
+
+    ~Transfer() {
+        curl_multi_remove_handle(Multi, Easy);
+        Release();
+    }
+
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+    bool Secure() const {
+        return Request.Address.startsWith(QStringLiteral("https:"), Qt::CaseInsensitive);
+    }
+
+    void Release() {
+        curl_slist_free_all(Headers);
+        Headers = nullptr;
+        if (Easy != nullptr)
+            curl_easy_cleanup(Easy);
+        Easy = nullptr;
+    }
+
+    // Keeps the validators of the final answer; a redirect's headers are replaced by the next.
+    static size_t Header(char* data, size_t size, size_t count, void* user) {
+        auto* self = static_cast<Transfer*>(user);
+        const QByteArray line = QByteArray(data, static_cast<qsizetype>(size * count)).trimmed();
+        if (line.startsWith("HTTP/")) {
+            self->ETag.clear();
+            self->LastModified.clear();
+        } else if (line.toLower().startsWith("etag:")) {
+            self->ETag = line.mid(5).trimmed();
+        } else if (line.toLower().startsWith("last-modified:")) {
+            self->LastModified = line.mid(14).trimmed();
+        }
+        return size * count;
+    }
+
+    bool Begin() {
+        Begun = true;
+        long status = 0;
+        curl_easy_getinfo(Easy, CURLINFO_RESPONSE_CODE, &status);
+        // A full answer to a request for the rest: the content changed or ranges are not served.
+        if (!Range.isEmpty() && status != 206 && Request.Restart && !Request.Restart()) {
+            RestartFailed = true;
+            return false;
+        }
         curl_off_t length = -1;
         curl_easy_getinfo(Easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-        BarMaximum = static_cast<int>(length < 0 ? 0 : length);
-        Begun = true;
-        Interface.SetDownloadProgress(BarMaximum, 0);
+        if (Watcher.BodyBegins)
+            Watcher.BodyBegins(Request, length);
+        return true;
     }
 
     static size_t Write(char* data, size_t size, size_t count, void* user) {
         auto* self = static_cast<Transfer*>(user);
         const size_t bytes = size * count;
-        if (!self->Begun)
-            self->Begin();
-        if (self->Sink->write(data, static_cast<qint64>(bytes)) != static_cast<qint64>(bytes)) {
+        if (!self->Begun && !self->Begin())
+            return 0;
+        if (self->Request.Sink->write(data, static_cast<qint64>(bytes)) !=
+            static_cast<qint64>(bytes)) {
             self->SinkFailed = true;
             return 0;
         }
-        self->Received += static_cast<qint64>(bytes);
-        self->Interface.SetDownloadProgress(self->BarMaximum, static_cast<int>(self->Received));
+        self->Request.Received += static_cast<qint64>(bytes);
+        if (self->Watcher.BodyData)
+            self->Watcher.BodyData(self->Request, static_cast<qint64>(bytes));
         return bytes;
     }
+
+    // Records how the request went.
+    void Finish(CURLcode result) {
+        HttpRequest& request = Request;
+        curl_easy_getinfo(Easy, CURLINFO_RESPONSE_CODE, &request.Status);
+        curl_off_t length = -1;
+        curl_easy_getinfo(Easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        request.Length = length;
+        request.AnswerValidator = !ETag.isEmpty() && !ETag.startsWith("W/") ? ETag : LastModified;
+        if (result == CURLE_OK && !Begun && !request.HeadOnly && !Begin())
+            result = CURLE_WRITE_ERROR;
+        request.Error = ErrorOf(result);
+        request.Broken = !request.Ok() && !SinkFailed && !RestartFailed && request.Received > 0 &&
+                         request.Status >= 200 && request.Status <= 299;
+    }
+
+    QString ErrorOf(CURLcode result) const {
+        const QString& address = Request.Address;
+        if (SinkFailed)
+            return RequestFailure(address,
+                                  QStringLiteral("impossibile scrivere i dati ricevuti: ") +
+                                      Request.Sink->errorString());
+        if (RestartFailed)
+            return RequestFailure(address, QStringLiteral("impossibile ricominciare il file "
+                                                          "parziale: ") +
+                                               Request.Sink->errorString());
+        long redirects = 0;
+        curl_easy_getinfo(Easy, CURLINFO_REDIRECT_COUNT, &redirects);
+        if (result == CURLE_UNSUPPORTED_PROTOCOL && redirects > 0) {
+            const char* target = nullptr;
+            curl_easy_getinfo(Easy, CURLINFO_EFFECTIVE_URL, &target);
+            return RequestFailure(
+                address,
+                QStringLiteral("reindirizzamento verso %1 rifiutato: %2")
+                    .arg(QString::fromUtf8(target),
+                         Secure() ? QStringLiteral("da un indirizzo https si segue solo https")
+                                  : QStringLiteral("si seguono solo indirizzi http e https")));
+        }
+        if (result != CURLE_OK)
+            return RequestFailure(address, ErrorText[0] != '\0'
+                                               ? QString::fromUtf8(ErrorText)
+                                               : QString::fromUtf8(curl_easy_strerror(result)));
+        if (Request.Status < 200 || Request.Status > 299)
+            return RequestFailure(address, QStringLiteral("risposta HTTP %1").arg(Request.Status));
+        return {};
+    }
 };
+
+HttpClient::Handles::~Handles() {
+    Running.clear();
+    curl_multi_cleanup(Multi);
+}
 
 HttpClient::HttpClient(UserInterface& ui, const TlsSettings& tls)
     : Interface(ui), Tls(tls), Curl(std::make_unique<Handles>()) {}
@@ -104,118 +250,92 @@ void HttpClient::SetTlsSettings(const TlsSettings& tls) {
     Tls = tls;
 }
 
-void HttpClient::Get(const QString& address, QIODevice& sink) {
-    Transfer transfer{Interface, Curl->Easy};
-    transfer.Sink = &sink;
-    curl_easy_setopt(Curl->Easy, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(Curl->Easy, CURLOPT_WRITEFUNCTION, &Transfer::Write);
-    curl_easy_setopt(Curl->Easy, CURLOPT_WRITEDATA, &transfer);
-    Perform(address, transfer);
-    if (!transfer.Begun)
-        transfer.Begin();
-    Interface.SetDownloadProgress(transfer.BarMaximum, transfer.BarMaximum);
-}
-
-qint64 HttpClient::Head(const QString& address) {
-    Transfer transfer{Interface, Curl->Easy};
-    curl_easy_setopt(Curl->Easy, CURLOPT_NOBODY, 1L);
-    curl_easy_setopt(Curl->Easy, CURLOPT_WRITEFUNCTION, nullptr);
-    curl_easy_setopt(Curl->Easy, CURLOPT_WRITEDATA, nullptr);
-    Perform(address, transfer);
-    curl_off_t length = -1;
-    curl_easy_getinfo(Curl->Easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-    return length;
-}
-
-void HttpClient::Perform(const QString& address, Transfer& transfer) {
-    const auto fail = [&address](const QString& reason) {
-        return OrvantoError::Failure(QStringLiteral("Richiesta HTTP"), address, reason);
-    };
+void HttpClient::Run(std::deque<HttpRequest*>& queue, int parallel, const Observer& observer) {
     if (Busy)
-        throw fail(QStringLiteral("un altro trasferimento è in corso"));
+        throw OrvantoError(QStringLiteral("Richiesta HTTP: un altro trasferimento è in corso"));
     Busy = true;
     struct Release {
-        bool& Flag;
-        ~Release() { Flag = false; }
-    } release{Busy};
-
-    CURL* easy = Curl->Easy;
-    char errorText[CURL_ERROR_SIZE] = {};
-    const QByteArray url = address.toUtf8();
-    const QByteArray caFile = Tls.CaCertificateFile.toLocal8Bit();
-    curl_easy_setopt(easy, CURLOPT_URL, url.constData());
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText);
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, Curl->Headers);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, UserAgent);
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, MaxRedirects);
-    // Redirects keep the protection of the first address: from https only to https.
-    const bool secure = address.startsWith(QStringLiteral("https:"), Qt::CaseInsensitive);
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
-    curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
-    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, ReceiveBufferBytes);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, ConnectTimeoutSeconds);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, StallSeconds);
-    curl_easy_setopt(easy, CURLOPT_SSLVERSION,
-                     static_cast<long>(CURL_SSLVERSION_TLSv1_0) |
-                         static_cast<long>(CURL_SSLVERSION_MAX_DEFAULT));
-    curl_easy_setopt(easy, CURLOPT_SSL_CIPHER_LIST, CipherList);
-    curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &KeepCertificateSecurityLevel);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, Tls.VerifyCertificate ? 1L : 0L);
-    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, Tls.VerifyCertificate ? 2L : 0L);
-    curl_easy_setopt(easy, CURLOPT_CAINFO, caFile.isEmpty() ? nullptr : caFile.constData());
-
-    curl_multi_add_handle(Curl->Multi, easy);
-    struct Detach {
-        CURLM* Multi;
-        CURL* Easy;
-        ~Detach() {
-            curl_multi_remove_handle(Multi, Easy);
-            curl_easy_setopt(Easy, CURLOPT_NOBODY, 0L);
-            curl_easy_setopt(Easy, CURLOPT_ERRORBUFFER, nullptr);
+        HttpClient& Client;
+        ~Release() {
+            Client.Curl->Running.clear();
+            Client.Busy = false;
         }
-    } detach{Curl->Multi, easy};
+    } release{*this};
 
-    CURLcode result = CURLE_OK;
+    auto& running = Curl->Running;
     QElapsedTimer sinceEvents;
     sinceEvents.start();
-    for (int running = 1; running > 0;) {
-        const CURLMcode multiResult = curl_multi_perform(Curl->Multi, &running);
-        if (multiResult != CURLM_OK)
-            throw fail(QString::fromUtf8(curl_multi_strerror(multiResult)));
-        if (running > 0)
+    while (!queue.empty() || !running.empty()) {
+        while (!queue.empty() && static_cast<int>(running.size()) < parallel) {
+            HttpRequest* request = queue.front();
+            queue.pop_front();
+            running.push_back(std::make_unique<Transfer>(*request, observer, Curl->Multi, Tls));
+        }
+        int active = 0;
+        const CURLMcode performed = curl_multi_perform(Curl->Multi, &active);
+        if (performed != CURLM_OK)
+            throw OrvantoError(QStringLiteral("Richiesta HTTP: ") +
+                               QString::fromUtf8(curl_multi_strerror(performed)));
+        int pending = 0;
+        bool ended = false;
+        while (CURLMsg* message = curl_multi_info_read(Curl->Multi, &pending)) {
+            if (message->msg != CURLMSG_DONE)
+                continue;
+            Transfer* transfer = nullptr;
+            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
+            const CURLcode result = message->data.result;
+            for (auto it = running.begin(); it != running.end(); ++it) {
+                if (it->get() != transfer)
+                    continue;
+                std::unique_ptr<Transfer> done = std::move(*it);
+                running.erase(it);
+                done->Finish(result);
+                HttpRequest& request = done->Request;
+                done.reset();
+                if (observer.Ended)
+                    observer.Ended(request);
+                ended = true;
+                break;
+            }
+        }
+        if (!ended && active > 0)
             curl_multi_poll(Curl->Multi, nullptr, 0, EventIntervalMs, nullptr);
         if (sinceEvents.elapsed() >= EventIntervalMs) {
             Interface.ProcessEvents();
             sinceEvents.restart();
         }
     }
-    int pending = 0;
-    while (CURLMsg* message = curl_multi_info_read(Curl->Multi, &pending)) {
-        if (message->msg == CURLMSG_DONE)
-            result = message->data.result;
-    }
-    long status = 0;
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-    if (transfer.SinkFailed)
-        throw fail(QStringLiteral("impossibile scrivere i dati ricevuti: ") +
-                   transfer.Sink->errorString());
-    long redirects = 0;
-    curl_easy_getinfo(easy, CURLINFO_REDIRECT_COUNT, &redirects);
-    if (result == CURLE_UNSUPPORTED_PROTOCOL && redirects > 0) {
-        const char* target = nullptr;
-        curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &target);
-        throw fail(QStringLiteral("reindirizzamento verso %1 rifiutato: %2")
-                       .arg(QString::fromUtf8(target),
-                            secure ? QStringLiteral("da un indirizzo https si segue solo https")
-                                   : QStringLiteral("si seguono solo indirizzi http e https")));
-    }
-    if (result != CURLE_OK) {
-        const QString detail = errorText[0] != '\0' ? QString::fromUtf8(errorText)
-                                                    : QString::fromUtf8(curl_easy_strerror(result));
-        throw fail(detail);
-    }
-    if (status < 200 || status > 299)
-        throw fail(QStringLiteral("risposta HTTP %1").arg(status));
+}
+
+void HttpClient::Single(HttpRequest& request, const Observer& observer) {
+    std::deque<HttpRequest*> queue{&request};
+    Run(queue, 1, observer);
+    if (!request.Ok())
+        throw OrvantoError(request.Error);
+}
+
+void HttpClient::Get(const QString& address, QIODevice& sink) {
+    HttpRequest request;
+    request.Address = address;
+    request.Sink = &sink;
+    // The bar follows this one transfer: its length, then the bytes as they arrive.
+    int maximum = 0;
+    Observer bar;
+    bar.BodyBegins = [this, &maximum](HttpRequest&, qint64 length) {
+        maximum = static_cast<int>(length < 0 ? 0 : length);
+        Interface.SetDownloadProgress(maximum, 0);
+    };
+    bar.BodyData = [this, &maximum](HttpRequest& current, qint64) {
+        Interface.SetDownloadProgress(maximum, static_cast<int>(current.Received));
+    };
+    Single(request, bar);
+    Interface.SetDownloadProgress(maximum, maximum);
+}
+
+qint64 HttpClient::Head(const QString& address) {
+    HttpRequest request;
+    request.Address = address;
+    request.HeadOnly = true;
+    Single(request, Observer());
+    return request.Length;
 }

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
+#include <deque>
+#include <functional>
 #include <memory>
 
 class QIODevice;
@@ -14,9 +17,41 @@ struct TlsSettings {
     bool VerifyCertificate = true;
 };
 
-// The program's one HTTP(S) client. Transfers are synchronous: while one waits for the network,
-// pending window events run every 250 ms and the download bar follows the body as it arrives.
-// Connections to the same server are kept open between requests.
+// One request of a batch: what to ask and, once it has ended, how it went.
+struct HttpRequest {
+    QString Address;
+    // HEAD instead of GET.
+    bool HeadOnly = false;
+    // GET: where the body goes.
+    QIODevice* Sink = nullptr;
+    // GET: continues a body from this offset when the server still holds the same content
+    // (a Range request with "If-Range: Validator"). A full answer instead calls Restart, which
+    // must empty the sink; false from it fails the request.
+    qint64 ResumeFrom = 0;
+    QByteArray Validator;
+    std::function<bool()> Restart;
+
+    // The outcome: empty Error for success (a final status in 200-299).
+    QString Error;
+    long Status = 0;
+    // The announced length of the answer's body, -1 when none is announced.
+    qint64 Length = -1;
+    // The answer's ETag or, without one, its Last-Modified: what a resumed request sends.
+    QByteArray AnswerValidator;
+    // Body bytes received by this request.
+    qint64 Received = 0;
+    // The connection broke after a successful status and some body: the rest may be asked for.
+    bool Broken = false;
+    // Any value the caller keeps with the request.
+    int Tag = 0;
+
+    bool Ok() const { return Error.isEmpty(); }
+};
+
+// The program's one HTTP(S) client. Transfers are synchronous for the caller: while they wait for
+// the network, pending window events run every 250 ms and the download bar follows the body as
+// it arrives. Connections to the same server are kept open between requests and shared by
+// concurrent ones (HTTP/2 streams where the server offers them).
 class HttpClient {
 public:
     HttpClient(UserInterface& ui, const TlsSettings& tls);
@@ -33,9 +68,23 @@ public:
     // HEAD: the announced content length, -1 when the server announces none. Throws as Get.
     qint64 Head(const QString& address);
 
+    // What a batch tells its caller while it runs; every call comes from the caller's thread.
+    struct Observer {
+        // A body begins: its announced length (-1 when none).
+        std::function<void(HttpRequest&, qint64 length)> BodyBegins;
+        std::function<void(HttpRequest&, qint64 bytes)> BodyData;
+        // The request has ended; the callback may add requests to the queue.
+        std::function<void(HttpRequest&)> Ended;
+    };
+    // Runs the queued requests, at most `parallel` at a time, in queue order, and returns when
+    // the queue is empty and every request has ended. Failures are recorded in the requests,
+    // not thrown; throws OrvantoError only when the transfer machinery itself fails.
+    void Run(std::deque<HttpRequest*>& queue, int parallel, const Observer& observer);
+
 private:
     struct Transfer;
-    void Perform(const QString& address, Transfer& transfer);
+    // Runs one request; throws its error.
+    void Single(HttpRequest& request, const Observer& observer);
 
     UserInterface& Interface;
     TlsSettings Tls;
