@@ -11,10 +11,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <deque>
 
 namespace {
 
 const QString MissingFileMessage = QStringLiteral("File mancante: ");
+// Size queries at once to the update server: as many connections as a browser opens to one host.
+constexpr int ConcurrentSizeQueries = 6;
 
 } // namespace
 
@@ -74,20 +77,35 @@ bool IsFileIncluded(const RequiredFileList& files, const QString& fileName) {
     return false;
 }
 
-quint32 GetComponentSize(const RequiredFileList& files, const QString& component,
-                         const QString& remoteUrl, HttpClient& http, UserInterface& ui) {
-    quint32 total = 0;
-    for (const RequiredFile& file : files) {
-        if (file.ComponentName != component || !IsFileIncluded(files, file.FileName))
-            continue;
-        try {
-            const qint64 kilobytes = http.Head(PackageAddress(remoteUrl, file.FileName)) / 1024;
-            total += static_cast<quint32>(kilobytes);
-        } catch (const std::exception&) {
-            ui.ShowMessage(MissingFileMessage + QuoteSingle(file.FileName));
+QList<quint32> GetComponentSizes(const RequiredFileList& files, const QStringList& components,
+                                 const QString& remoteUrl, HttpClient& http, UserInterface& ui) {
+    struct Query {
+        qsizetype Component;
+        QString FileName;
+        HttpRequest Request;
+    };
+    std::deque<Query> queries;
+    std::deque<HttpRequest*> queue;
+    for (qsizetype component = 0; component < components.size(); ++component) {
+        for (const RequiredFile& file : files) {
+            if (file.ComponentName != components[component] ||
+                !IsFileIncluded(files, file.FileName))
+                continue;
+            Query& query = queries.emplace_back(Query{component, file.FileName, {}});
+            query.Request.Address = PackageAddress(remoteUrl, file.FileName);
+            query.Request.HeadOnly = true;
+            queue.push_back(&query.Request);
         }
     }
-    return total;
+    http.Run(queue, ConcurrentSizeQueries, {});
+    QList<quint32> sizes(components.size(), 0);
+    for (const Query& query : queries) {
+        if (query.Request.Ok())
+            sizes[query.Component] += static_cast<quint32>(query.Request.Length / 1024);
+        else
+            ui.ShowMessage(MissingFileMessage + QuoteSingle(query.FileName));
+    }
+    return sizes;
 }
 
 QList<SelectedFile> SelectedFiles(const RunState& run) {

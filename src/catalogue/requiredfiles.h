@@ -42,10 +42,11 @@ struct RunState;
 // marked "only when installed" takes part only when the program folder holds a file of that name.
 bool IsFileIncluded(const RequiredFileList& files, const QString& fileName);
 
-// Total size in KB of the component's taking-part packages as the server announces them; a
-// package that does not answer is named in a "File mancante: " message and adds nothing.
-quint32 GetComponentSize(const RequiredFileList& files, const QString& component,
-                         const QString& remoteUrl, HttpClient& http, UserInterface& ui);
+// Total size in KB of each component's taking-part packages as the server announces them; a
+// package that does not answer is named in a "File mancante: " message and adds nothing. The
+// size queries run several at a time; the messages come in component order, then list order.
+QList<quint32> GetComponentSizes(const RequiredFileList& files, const QStringList& components,
+                                 const QString& remoteUrl, HttpClient& http, UserInterface& ui);
 
 // A file of a ticked component that takes part in the update, with its checklist row.
 struct SelectedFile {

@@ -108,7 +108,15 @@ public:
         S.Run.PackageChecksums.clear();
         for (const RequiredFile& file : S.Run.RequiredFiles)
             ReadChecksum(reader, file.FileName);
-        ListComponents(reader, installed);
+        // The rows are decided first; their sizes are then asked for all at once, also for the
+        // rows listed before a catalogue value turned out to be invalid.
+        try {
+            ListComponents(reader, installed);
+        } catch (const std::exception&) {
+            FillSizes();
+            throw;
+        }
+        FillSizes();
     }
 
 private:
@@ -160,12 +168,24 @@ private:
         SetItemText(row, -1, component);
         SetItemText(row, 0, installed);
         SetItemText(row, 1, available);
+        Unsized.append({component, newer});
         S.Ui.ChecklistChanged();
-        const quint32 size =
-            GetComponentSize(S.Run.RequiredFiles, component, S.Run.RemoteUrl, S.Http, S.Ui);
-        row = &S.Run.Checklist.last();
-        SetItemText(row, 2, QString::number(size));
-        row->Checked = newer;
+    }
+
+    // Sets the size and the tick of every row added since the last call.
+    void FillSizes() {
+        QStringList components;
+        for (const auto& row : Unsized)
+            components.append(row.first);
+        const QList<quint32> sizes =
+            GetComponentSizes(S.Run.RequiredFiles, components, S.Run.RemoteUrl, S.Http, S.Ui);
+        const qsizetype first = S.Run.Checklist.size() - Unsized.size();
+        for (qsizetype i = 0; i < Unsized.size(); ++i) {
+            ChecklistRow& row = S.Run.Checklist[first + i];
+            SetItemText(&row, 2, QString::number(sizes[i]));
+            row.Checked = Unsized[i].second;
+        }
+        Unsized.clear();
         S.Ui.ChecklistChanged();
     }
 
@@ -187,6 +207,8 @@ private:
     }
 
     const Services& S;
+    // Rows waiting for their size: component and whether it is newer.
+    QList<QPair<QString, bool>> Unsized;
 };
 
 } // namespace

@@ -1,6 +1,8 @@
+#include "catalogue/catalogue.h"
 #include "catalogue/requiredfiles.h"
 #include "catalogue/updatecheck.h"
 #include "core/error.h"
+#include "support/fileserver.h"
 #include "support/firebirdfixture.h"
 #include "support/updatesite.h"
 
@@ -272,4 +274,53 @@ TEST_F(UpdateCheckTest, KeepsTheAnnouncedPackageChecksumsForTheDownload) {
     Check();
     EXPECT_TRUE(Site.Run.PackageChecksums.isEmpty())
         << "a catalogue without the section checks nothing";
+}
+
+TEST_F(UpdateCheckTest, ConcurrentSizeQueriesGiveTheRowsAndMessagesOfOneAfterAnother) {
+    // Every component newer, twelve pending scripts, and every other package missing, with sizes
+    // that tell the packages apart.
+    Site.WriteCatalogue("[VERSIONI]\nOrvanto=1.7.1\nVelmora=3.12.0\n7za=1.7.0.13\n"
+                        "Dbexpress=6.2.6.0\nMappe=2.0\nSchema database=217\nFirebird=9.0\n");
+    Site.Install.WriteFile("Velmora/Velmora.exe", "installed");
+    RequiredFileList everything;
+    BuildRequiredFiles(everything);
+    for (long long step = 206; step <= 217; ++step)
+        everything.append({Component::Schema, ScriptFileName(step), QString(), false});
+    for (qsizetype i = 0; i < everything.size(); ++i) {
+        if (i % 2 == 0)
+            Site.WriteServed(everything[i].FileName + ".7z", QByteArray(1024 * (i + 1), 'p'));
+        else
+            QFile::remove(Site.ServedFolder() + everything[i].FileName + ".7z");
+    }
+    // Answers that overtake each other.
+    const FileServer jittery(Site.ServedFolder(), {0, 40});
+    Site.Run.RemoteUrl = jittery.BaseUrl();
+    Site.Run.ShowAll = true;
+    Check();
+
+    // The same sizes and messages asked one package at a time, in checklist and list order.
+    QStringList expectedRows;
+    QStringList expectedMessages;
+    for (const ChecklistRow& row : Site.Run.Checklist) {
+        qint64 kilobytes = 0;
+        for (const RequiredFile& file : Site.Run.RequiredFiles) {
+            if (file.ComponentName != row.Caption ||
+                !IsFileIncluded(Site.Run.RequiredFiles, file.FileName))
+                continue;
+            try {
+                kilobytes +=
+                    Site.Http.Head(PackageAddress(Site.Run.RemoteUrl, file.FileName)) / 1024;
+            } catch (const OrvantoError&) {
+                expectedMessages.append("File mancante: '" + file.FileName + "'");
+            }
+        }
+        expectedRows.append(row.Caption + "|" + QString::number(kilobytes));
+    }
+    QStringList rows;
+    for (const ChecklistRow& row : Site.Run.Checklist)
+        rows.append(row.Caption + "|" + row.SubItem(2));
+    EXPECT_EQ(rows, expectedRows);
+    EXPECT_EQ(Site.Ui.Messages, expectedMessages);
+    EXPECT_EQ(Site.Run.Checklist.size(), 7);
+    EXPECT_GT(expectedMessages.size(), 10);
 }

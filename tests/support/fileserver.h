@@ -13,6 +13,8 @@ class FileServer {
 public:
     struct Options {
         int DelayMs = 0;
+        // Up to this much more delay, drawn for each answer.
+        int JitterMs = 0;
         // Closes the connection after this many bytes of each file's first body; -1: never.
         qint64 BreakAfter = -1;
         bool IgnoreRange = false;
