@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <deque>
 
 namespace {
@@ -78,7 +79,8 @@ bool IsFileIncluded(const RequiredFileList& files, const QString& fileName) {
 }
 
 QList<quint32> GetComponentSizes(const RequiredFileList& files, const QStringList& components,
-                                 const QString& remoteUrl, HttpClient& http, UserInterface& ui) {
+                                 const QString& remoteUrl, HttpClient& http, UserInterface& ui,
+                                 QMap<QString, qint64>& packageBytes) {
     struct Query {
         qsizetype Component;
         QString FileName;
@@ -100,9 +102,10 @@ QList<quint32> GetComponentSizes(const RequiredFileList& files, const QStringLis
     http.Run(queue, ConcurrentSizeQueries, {});
     QList<quint32> sizes(components.size(), 0);
     for (const Query& query : queries) {
-        if (query.Request.Ok())
+        if (query.Request.Ok()) {
             sizes[query.Component] += static_cast<quint32>(query.Request.Length / 1024);
-        else
+            packageBytes.insert(query.FileName + ".7z", std::max<qint64>(query.Request.Length, 0));
+        } else
             ui.ShowMessage(MissingFileMessage + QuoteSingle(query.FileName));
     }
     return sizes;

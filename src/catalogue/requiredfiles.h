@@ -3,6 +3,7 @@
 #include "catalogue/varie.h"
 
 #include <QList>
+#include <QMap>
 #include <QString>
 
 // Component names shared by the catalogue keys, the checklist captions and the required files.
@@ -45,8 +46,10 @@ bool IsFileIncluded(const RequiredFileList& files, const QString& fileName);
 // Total size in KB of each component's taking-part packages as the server announces them; a
 // package that does not answer is named in a "File mancante: " message and adds nothing. The
 // size queries run several at a time; the messages come in component order, then list order.
+// Each answered package's size in bytes goes into packageBytes, by package name.
 QList<quint32> GetComponentSizes(const RequiredFileList& files, const QStringList& components,
-                                 const QString& remoteUrl, HttpClient& http, UserInterface& ui);
+                                 const QString& remoteUrl, HttpClient& http, UserInterface& ui,
+                                 QMap<QString, qint64>& packageBytes);
 
 // A file of a ticked component that takes part in the update, with its checklist row.
 struct SelectedFile {

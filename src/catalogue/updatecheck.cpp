@@ -106,6 +106,7 @@ public:
         DropScriptEntries();
         S.Ui.ChecklistChanged();
         S.Run.PackageChecksums.clear();
+        S.Run.PackageBytes.clear();
         for (const RequiredFile& file : S.Run.RequiredFiles)
             ReadChecksum(reader, file.FileName);
         // The rows are decided first; their sizes are then asked for all at once, also for the
@@ -177,8 +178,8 @@ private:
         QStringList components;
         for (const auto& row : Unsized)
             components.append(row.first);
-        const QList<quint32> sizes =
-            GetComponentSizes(S.Run.RequiredFiles, components, S.Run.RemoteUrl, S.Http, S.Ui);
+        const QList<quint32> sizes = GetComponentSizes(
+            S.Run.RequiredFiles, components, S.Run.RemoteUrl, S.Http, S.Ui, S.Run.PackageBytes);
         const qsizetype first = S.Run.Checklist.size() - Unsized.size();
         for (qsizetype i = 0; i < Unsized.size(); ++i) {
             ChecklistRow& row = S.Run.Checklist[first + i];

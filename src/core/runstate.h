@@ -47,6 +47,9 @@ struct RunState {
     // "SHA256" of the last check; a package without an entry is not checked, or refused when the
     // catalogue is signed.
     QMap<QString, QString> PackageChecksums;
+    // The size in bytes of each package (by package name) as the check's size queries found it:
+    // the measure of the download bar.
+    QMap<QString, qint64> PackageBytes;
     // Arguments after the program name when the updater restarts itself with its new executable.
     QStringList RestartArguments;
 

@@ -15,10 +15,13 @@
 #include <QFileInfo>
 #include <QStorageInfo>
 #include <algorithm>
+#include <climits>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <openssl/evp.h>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -27,22 +30,68 @@ const QString PackageFailedMessage = QStringLiteral("Impossibile scaricare ");
 const QString WriteOperation = QStringLiteral("Scrittura del file");
 const QString UnavailableDigest = QStringLiteral("Calcolo SHA-256 non riuscito");
 constexpr int PackageAttempts = 4;
+// Packages fetched at once: enough to hide the round trips of a slow link, few enough to leave
+// each transfer a fair share of it.
+constexpr int ConcurrentDownloads = 4;
 // Program files and scripts pack at most a few tens of times smaller; a package that claims to
 // unpack to more than this multiple of its own size (and more than the floor) is refused.
 constexpr qint64 MaxExpansion = 1000;
 constexpr qint64 MinExpansionBound = 1024 * 1024;
 
-// Passes what it is given on to a file and, when asked to, keeps the SHA-256 of it.
-class HashingSink : public QIODevice {
+using DigestContext = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
+
+// The package as it arrives: a partial file beside the package, removed unless it became the
+// package, and, when the catalogue gives a SHA-256, the digest of what the file holds so far, so
+// that a transfer resumed after a break still checks every byte.
+class PartialPackage : public QIODevice {
 public:
-    HashingSink(QIODevice& target, bool hashing)
-        : Target(target), Context(hashing ? EVP_MD_CTX_new() : nullptr, &EVP_MD_CTX_free) {
-        if (hashing && (!Context || EVP_DigestInit_ex(Context.get(), EVP_sha256(), nullptr) != 1))
-            throw OrvantoError(UnavailableDigest);
+    PartialPackage(const QString& package, bool hashing)
+        : File(package + QStringLiteral(".part")), Hashing(hashing),
+          Context(nullptr, &EVP_MD_CTX_free) {
+        Restart();
         open(QIODevice::WriteOnly | QIODevice::Unbuffered);
     }
+    ~PartialPackage() override {
+        File.close();
+        QFile::remove(File.fileName());
+    }
 
-    // The digest in lower-case hexadecimal.
+    // Starts the file and the digest again from nothing; throws when the file cannot be made.
+    void Restart() {
+        File.close();
+        if (!File.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            throw OrvantoError::Failure(WriteOperation, File.fileName(), File.errorString());
+        Length = 0;
+        if (!Hashing)
+            return;
+        Context.reset(EVP_MD_CTX_new());
+        if (!Context || EVP_DigestInit_ex(Context.get(), EVP_sha256(), nullptr) != 1)
+            throw OrvantoError(UnavailableDigest);
+    }
+
+    // Restart for a server that sends the whole package again: false, with the reason in
+    // errorString(), when the file cannot be made.
+    bool RestartDuringTransfer() {
+        try {
+            Restart();
+            return true;
+        } catch (const OrvantoError& error) {
+            setErrorString(error.Message());
+            return false;
+        }
+    }
+
+    qint64 Held() const { return Length; }
+    QString FileName() const { return File.fileName(); }
+
+    // Closes the complete file; throws when its last bytes cannot be written.
+    void Close() {
+        if (!File.flush())
+            throw OrvantoError::Failure(WriteOperation, File.fileName(), File.errorString());
+        File.close();
+    }
+
+    // The digest of the whole file in lower-case hexadecimal.
     QString HexDigest() {
         unsigned char digest[EVP_MAX_MD_SIZE];
         unsigned int length = 0;
@@ -55,57 +104,23 @@ public:
 protected:
     qint64 readData(char*, qint64) override { return -1; }
     qint64 writeData(const char* data, qint64 size) override {
-        const qint64 written = Target.write(data, size);
-        if (written > 0 && Context &&
-            EVP_DigestUpdate(Context.get(), data, static_cast<size_t>(written)) != 1)
+        const qint64 written = File.write(data, size);
+        if (written < 0) {
+            setErrorString(File.errorString());
             return -1;
+        }
+        if (Context && EVP_DigestUpdate(Context.get(), data, static_cast<size_t>(written)) != 1)
+            return -1;
+        Length += written;
         return written;
     }
 
 private:
-    QIODevice& Target;
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> Context;
-};
-
-// The partial download beside the package, removed unless it became the package.
-class PartialFile {
-public:
-    explicit PartialFile(const QString& package) : File(package + QStringLiteral(".part")) {}
-    ~PartialFile() {
-        File.close();
-        QFile::remove(File.fileName());
-    }
-    PartialFile(const PartialFile&) = delete;
-    PartialFile& operator=(const PartialFile&) = delete;
-
     QFile File;
+    bool Hashing;
+    DigestContext Context;
+    qint64 Length = 0;
 };
-
-// Streams the package into a partial file beside it and puts it in place only when it is
-// complete and, where the catalogue gives one, its SHA-256 matches. False for a mismatch (the
-// package is then not kept); throws OrvantoError when the transfer or the writing fails. The
-// work folder is scratch space, so nothing here waits for the disk.
-bool FetchPackage(const Services& services, const QString& fileName, const QString& package) {
-    const QString expected = services.Run.PackageChecksums.value(fileName + ".7z");
-    PartialFile partial(package);
-    QFile& file = partial.File;
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw OrvantoError::Failure(WriteOperation, file.fileName(), file.errorString());
-    HashingSink sink(file, !expected.isEmpty());
-    services.Http.Get(PackageAddress(services.Run.RemoteUrl, fileName), sink);
-    if (!file.flush())
-        throw OrvantoError::Failure(WriteOperation, file.fileName(), file.errorString());
-    file.close();
-    if (!expected.isEmpty() && expected.compare(sink.HexDigest(), Qt::CaseInsensitive) != 0)
-        return false;
-    std::error_code error;
-    std::filesystem::rename(QFile::encodeName(file.fileName()).toStdString(),
-                            QFile::encodeName(package).toStdString(), error);
-    if (error)
-        throw OrvantoError::Failure(WriteOperation, package,
-                                    QString::fromStdString(error.message()));
-    return true;
-}
 
 // The unpacked size of the archive's only entry when that entry is a plain file of that name;
 // nothing when it holds a folder, a link, a path or a second file, which make it unusable.
@@ -165,32 +180,187 @@ bool Unpack(const QString& package, const QString& fileName, bool checksumMatche
     return true;
 }
 
+// One package's download over its attempts: a transfer broken part-way is resumed from where
+// it stopped; a package with another checksum, or that does not unpack, is fetched anew.
+class PackageDownload {
+public:
+    enum class Outcome { Running, Unpacked, Refused, Stopped };
+
+    PackageDownload(const Services& services, const QString& fileName, int index)
+        : S(services), Name(fileName), Package(JoinPath(services.Run.CopyFolder, fileName + ".7z")),
+          Expected(services.Run.PackageChecksums.value(fileName + ".7z")) {
+        Request.Address = PackageAddress(services.Run.RemoteUrl, fileName);
+        Request.Tag = index;
+        // With a signed catalogue a package that the signature does not cover is never fetched.
+        if (Expected.isEmpty() && services.Run.CatalogueSigned())
+            State = Outcome::Refused;
+    }
+
+    const QString& FileName() const { return Name; }
+    Outcome Result() const { return State; }
+    // The bytes of this package held so far.
+    qint64 Bytes() const { return Done ? DoneBytes : (Partial ? Partial->Held() : 0); }
+
+    // The request of the next attempt: the rest of a broken transfer, or the whole package.
+    HttpRequest* NextAttempt() {
+        ++Attempts;
+        if (!Partial)
+            Partial = std::make_unique<PartialPackage>(Package, !Expected.isEmpty());
+        const bool resume = Request.Broken && !Request.AnswerValidator.isEmpty();
+        if (resume) {
+            Request.ResumeFrom = Partial->Held();
+            Request.Validator = Request.AnswerValidator;
+        } else {
+            Partial->Restart();
+            Request.ResumeFrom = 0;
+            Request.Validator.clear();
+        }
+        Request.Sink = Partial.get();
+        Request.Restart = [this] { return Partial->RestartDuringTransfer(); };
+        Request.Error.clear();
+        Request.Received = 0;
+        Request.Broken = false;
+        return &Request;
+    }
+
+    // Judges the attempt that ended: true when another one is due.
+    bool Ended() {
+        if (!Request.Ok()) {
+            // A break part-way is tried again; any other failed transfer ends the package.
+            if (Request.Broken && Attempts < PackageAttempts)
+                return true;
+            State = Outcome::Stopped;
+            return false;
+        }
+        if (Complete()) {
+            State = Outcome::Unpacked;
+            return false;
+        }
+        Request.Broken = false;
+        if (Attempts < PackageAttempts)
+            return true;
+        State = Outcome::Refused;
+        return false;
+    }
+
+private:
+    // Puts the received package in place when its checksum matches, and unpacks it.
+    bool Complete() {
+        Partial->Close();
+        if (!Expected.isEmpty() && Expected.compare(Partial->HexDigest(), Qt::CaseInsensitive) != 0)
+            return false;
+        std::error_code error;
+        std::filesystem::rename(QFile::encodeName(Partial->FileName()).toStdString(),
+                                QFile::encodeName(Package).toStdString(), error);
+        if (error)
+            throw OrvantoError::Failure(WriteOperation, Package,
+                                        QString::fromStdString(error.message()));
+        DoneBytes = Partial->Held();
+        Partial.reset();
+        if (!Unpack(Package, Name, !Expected.isEmpty()))
+            return false;
+        Done = true;
+        return true;
+    }
+
+    const Services& S;
+    QString Name;
+    QString Package;
+    QString Expected;
+    HttpRequest Request;
+    std::unique_ptr<PartialPackage> Partial;
+    int Attempts = 0;
+    bool Done = false;
+    qint64 DoneBytes = 0;
+    Outcome State = Outcome::Running;
+};
+
+// Downloads the packages of the files, several at a time, and judges them in their order: the
+// first package that fails decides the result and its message, as if they had been fetched one
+// after another; packages after it are not started.
+bool DownloadFiles(const Services& services, const QStringList& fileNames) {
+    UserInterface& ui = services.Ui;
+    std::vector<std::unique_ptr<PackageDownload>> downloads;
+    std::deque<HttpRequest*> queue;
+    for (const QString& fileName : fileNames) {
+        downloads.push_back(std::make_unique<PackageDownload>(services, fileName,
+                                                              static_cast<int>(downloads.size())));
+        if (downloads.back()->Result() != PackageDownload::Outcome::Running)
+            break;
+        queue.push_back(downloads.back()->NextAttempt());
+    }
+    // The bar counts the bytes of the whole download against the sizes the check announced.
+    qint64 expected = 0;
+    for (const auto& download : downloads)
+        expected += services.Run.PackageBytes.value(download->FileName() + ".7z", 0);
+    const auto showProgress = [&] {
+        qint64 held = 0;
+        for (const auto& download : downloads)
+            held += download->Bytes();
+        expected = std::max(expected, held);
+        ui.SetDownloadProgress(static_cast<int>(std::min<qint64>(expected, INT_MAX)),
+                               static_cast<int>(std::min<qint64>(held, INT_MAX)));
+    };
+    std::size_t firstFailed = downloads.size();
+    HttpClient::Observer observer;
+    observer.BodyBegins = [&](HttpRequest& request, qint64) {
+        ui.SetDownloadCaption(DownloadCaption + " " + downloads[request.Tag]->FileName());
+    };
+    observer.BodyData = [&](HttpRequest&, qint64) {
+        showProgress();
+    };
+    observer.Ended = [&](HttpRequest& request) {
+        const auto index = static_cast<std::size_t>(request.Tag);
+        PackageDownload& download = *downloads[index];
+        if (download.Ended()) {
+            // Another attempt of this package goes first, as it would one after another.
+            queue.push_front(download.NextAttempt());
+        } else if (download.Result() != PackageDownload::Outcome::Unpacked && index < firstFailed) {
+            firstFailed = index;
+            std::erase_if(queue, [&](HttpRequest* waiting) {
+                return static_cast<std::size_t>(waiting->Tag) > index;
+            });
+        }
+        showProgress();
+    };
+    ui.SetDownloadProgress(0, 0);
+    // A package file that cannot be written ends the download at once, without a message.
+    bool written = true;
+    try {
+        services.Http.Run(queue, ConcurrentDownloads, observer);
+    } catch (const std::exception&) {
+        written = false;
+    }
+
+    int unpacked = 0;
+    for (const auto& download : downloads) {
+        switch (download->Result()) {
+        case PackageDownload::Outcome::Unpacked:
+            ++unpacked;
+            continue;
+        case PackageDownload::Outcome::Refused:
+            ui.SetDownloadCaption(DownloadCaption + " " + download->FileName());
+            ui.ShowMessage(PackageFailedMessage + QuoteSingle(download->FileName()));
+            break;
+        default:
+            ui.SetDownloadCaption(DownloadCaption + " " + download->FileName());
+            break;
+        }
+        services.Run.DownloadedCount += unpacked;
+        return false;
+    }
+    services.Run.DownloadedCount += unpacked;
+    if (!written)
+        return false;
+    ui.SetDownloadCaption(DownloadCaption);
+    ui.ProcessEvents();
+    return true;
+}
+
 } // namespace
 
 bool DownloadPackage(const Services& services, const QString& fileName) {
-    UserInterface& ui = services.Ui;
-    ui.SetDownloadCaption(DownloadCaption + " " + fileName);
-    ui.ProcessEvents();
-    const QString package = JoinPath(services.Run.CopyFolder, fileName + ".7z");
-    // With a signed catalogue a package that the signature does not cover is never fetched.
-    const bool checksummed = services.Run.PackageChecksums.contains(fileName + ".7z");
-    const bool covered = checksummed || !services.Run.CatalogueSigned();
-    for (int attempt = 0; covered && attempt < PackageAttempts; ++attempt) {
-        try {
-            if (!FetchPackage(services, fileName, package))
-                continue;
-        } catch (const std::exception&) {
-            return false;
-        }
-        if (Unpack(package, fileName, checksummed)) {
-            ++services.Run.DownloadedCount;
-            ui.SetDownloadCaption(DownloadCaption);
-            ui.ProcessEvents();
-            return true;
-        }
-    }
-    ui.ShowMessage(PackageFailedMessage + QuoteSingle(fileName));
-    return false;
+    return DownloadFiles(services, {fileName});
 }
 
 bool DownloadUpdates(const Services& services) {
@@ -203,10 +373,11 @@ bool DownloadUpdates(const Services& services) {
         ui.SetDownloadCaption(DownloadCaption);
         ui.SetDownloadVisible(true);
         ui.ProcessEvents();
-        for (const SelectedFile& selected : SelectedFiles(run)) {
-            if (!DownloadPackage(services, selected.File.FileName))
-                return false;
-        }
+        QStringList fileNames;
+        for (const SelectedFile& selected : SelectedFiles(run))
+            fileNames.append(selected.File.FileName);
+        if (!fileNames.isEmpty() && !DownloadFiles(services, fileNames))
+            return false;
         ui.SetDownloadCaption(DownloadCaption);
         ui.ProcessEvents();
         return true;
