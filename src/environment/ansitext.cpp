@@ -22,29 +22,6 @@ QString DecodeWindows1252(const QByteArray& bytes) {
     return text;
 }
 
-QString DecodeUtf16(const QByteArray& bytes, bool bigEndian) {
-    QString text;
-    text.reserve(bytes.size() / 2);
-    for (qsizetype i = 0; i + 1 < bytes.size(); i += 2) {
-        const auto first = static_cast<unsigned char>(bytes[i]);
-        const auto second = static_cast<unsigned char>(bytes[i + 1]);
-        text.append(QChar(bigEndian ? (first << 8 | second) : (second << 8 | first)));
-    }
-    return text;
-}
-
-} // namespace
-
-bool IsValidUtf8(const QByteArray& bytes) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString ignored = decoder.decode(bytes);
-    return !decoder.hasError();
-}
-
-QString DecodeAnsi(const QByteArray& bytes) {
-    return IsValidUtf8(bytes) ? QString::fromUtf8(bytes) : DecodeWindows1252(bytes);
-}
-
 QByteArray EncodeWindows1252(const QString& text) {
     QByteArray bytes;
     bytes.reserve(text.size());
@@ -64,12 +41,87 @@ QByteArray EncodeWindows1252(const QString& text) {
     return bytes;
 }
 
-QString DecodeTextFile(const QByteArray& bytes) {
+// UTF-8 that keeps a leading U+FEFF as a character (QString::fromUtf8 would drop it).
+QString DecodeUtf8(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                     QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(bytes);
+}
+
+// UTF-16 code units; an odd last byte is no character and is left out.
+QString DecodeUtf16(const QByteArray& bytes, bool bigEndian) {
+    QString text;
+    text.reserve(bytes.size() / 2);
+    for (qsizetype i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto first = static_cast<unsigned char>(bytes[i]);
+        const auto second = static_cast<unsigned char>(bytes[i + 1]);
+        text.append(QChar(bigEndian ? (first << 8 | second) : (second << 8 | first)));
+    }
+    return text;
+}
+
+QByteArray EncodeUtf16(const QString& text, bool bigEndian) {
+    QByteArray bytes;
+    bytes.reserve(text.size() * 2);
+    for (const QChar c : text) {
+        const char high = static_cast<char>(c.unicode() >> 8);
+        const char low = static_cast<char>(c.unicode() & 0xFF);
+        bytes.append(bigEndian ? high : low).append(bigEndian ? low : high);
+    }
+    return bytes;
+}
+
+} // namespace
+
+bool IsValidUtf8(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString ignored = decoder.decode(bytes);
+    return !decoder.hasError();
+}
+
+QString DecodeAnsi(const QByteArray& bytes) {
+    return IsValidUtf8(bytes) ? QString::fromUtf8(bytes) : DecodeWindows1252(bytes);
+}
+
+TextFormat DetectTextFormat(const QByteArray& bytes) {
     if (bytes.startsWith("\xFF\xFE"))
-        return DecodeUtf16(bytes.mid(2), false);
+        return {TextEncoding::Utf16LittleEndian, 2};
     if (bytes.startsWith("\xFE\xFF"))
-        return DecodeUtf16(bytes.mid(2), true);
+        return {TextEncoding::Utf16BigEndian, 2};
     if (bytes.startsWith("\xEF\xBB\xBF"))
-        return QString::fromUtf8(bytes.mid(3));
-    return DecodeAnsi(bytes);
+        return {TextEncoding::Utf8, 3};
+    return {IsValidUtf8(bytes) ? TextEncoding::Utf8 : TextEncoding::Windows1252, 0};
+}
+
+QString DecodeText(const QByteArray& bytes, TextEncoding encoding) {
+    switch (encoding) {
+    case TextEncoding::Windows1252:
+        return DecodeWindows1252(bytes);
+    case TextEncoding::Utf8:
+        return DecodeUtf8(bytes);
+    case TextEncoding::Utf16LittleEndian:
+        return DecodeUtf16(bytes, false);
+    case TextEncoding::Utf16BigEndian:
+        return DecodeUtf16(bytes, true);
+    }
+    Q_UNREACHABLE();
+}
+
+QByteArray EncodeText(const QString& text, TextEncoding encoding) {
+    switch (encoding) {
+    case TextEncoding::Windows1252:
+        return EncodeWindows1252(text);
+    case TextEncoding::Utf8:
+        return text.toUtf8();
+    case TextEncoding::Utf16LittleEndian:
+        return EncodeUtf16(text, false);
+    case TextEncoding::Utf16BigEndian:
+        return EncodeUtf16(text, true);
+    }
+    Q_UNREACHABLE();
+}
+
+QString DecodeTextFile(const QByteArray& bytes) {
+    const TextFormat format = DetectTextFormat(bytes);
+    return DecodeText(bytes.mid(format.MarkLength), format.Encoding);
 }

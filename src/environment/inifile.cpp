@@ -116,38 +116,35 @@ Text WithValue(const Text& text, qsizetype start, const QString& section, const 
     return text + (needsBreak ? newline : Text()) + encode('[' + section + ']') + newline + entry;
 }
 
-QByteArray EncodeUtf16(const QString& text, bool bigEndian) {
-    QByteArray bytes;
-    bytes.reserve(text.size() * 2);
-    for (const QChar c : text) {
-        const char high = static_cast<char>(c.unicode() >> 8);
-        const char low = static_cast<char>(c.unicode() & 0xFF);
-        bytes.append(bigEndian ? high : low).append(bigEndian ? low : high);
-    }
-    return bytes;
-}
-
 QByteArray RewrittenFile(const QByteArray& bytes, const QString& section, const QString& key,
                          const QString& value) {
-    const bool littleEndian = bytes.startsWith("\xFF\xFE");
-    if (littleEndian || bytes.startsWith("\xFE\xFF")) {
-        const QByteArray mark = bytes.left(2);
-        const QString text = DecodeTextFile(bytes);
+    const TextFormat format = DetectTextFormat(bytes);
+    const auto encodeIn = [](TextEncoding encoding) {
+        return [encoding](const QString& text) {
+            return EncodeText(text, encoding);
+        };
+    };
+    if (format.Encoding == TextEncoding::Utf16LittleEndian ||
+        format.Encoding == TextEncoding::Utf16BigEndian) {
         const auto same = [](const QString& s) {
             return s;
         };
-        return mark +
-               EncodeUtf16(WithValue(text, 0, section, key, value, same, same), !littleEndian);
+        const QString text = DecodeTextFile(bytes);
+        return bytes.left(format.MarkLength) +
+               EncodeText(WithValue(text, 0, section, key, value, same, same), format.Encoding);
     }
-    const qsizetype start = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
-    const bool utf8 = IsValidUtf8(bytes);
-    const auto decode = [utf8](const QByteArray& b) {
-        return utf8 ? QString::fromUtf8(b) : DecodeAnsi(b);
+    // Lines are found and matched in the encoding that the reader uses for the whole file.
+    const auto decode = [encoding = format.Encoding](const QByteArray& line) {
+        return DecodeText(line, encoding);
     };
-    const auto encode = [utf8](const QString& s) {
-        return utf8 ? s.toUtf8() : EncodeWindows1252(s);
-    };
-    return WithValue(bytes, start, section, key, value, decode, encode);
+    const QByteArray rewritten =
+        WithValue(bytes, format.MarkLength, section, key, value, decode, encodeIn(format.Encoding));
+    // When the replaced value held the file's only bytes that are not UTF-8, the file now reads
+    // as UTF-8: the value is written in UTF-8 too, so that it reads back as written.
+    const TextEncoding now = DetectTextFormat(rewritten).Encoding;
+    if (now == format.Encoding)
+        return rewritten;
+    return WithValue(bytes, format.MarkLength, section, key, value, decode, encodeIn(now));
 }
 
 } // namespace

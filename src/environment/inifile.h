@@ -21,7 +21,8 @@ private:
 class FileSystem;
 
 // Sets one key, leaving every other byte of the file as it was, and replaces the file atomically
-// and durably. Creates the section or the file when missing. Throws OrvantoError when it cannot
-// read or write.
+// and durably. Lines are matched, and the value written, in the encoding in which IniFile reads
+// the file. Creates the section or the file when missing. Throws OrvantoError when it cannot read
+// or write.
 void WriteIniValue(FileSystem& files, const QString& path, const QString& section,
                    const QString& key, const QString& value);

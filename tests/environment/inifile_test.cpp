@@ -80,6 +80,7 @@ TEST(WriteIniValue, ChangesOneValueAndKeepsEveryOtherByte) {
     struct Case {
         const char* before;
         const char* after;
+        const char* value = "3.12.1";
     };
     const Case cases[] = {
         // value replaced in place, comments, order, blanks and CR LF kept
@@ -103,11 +104,26 @@ TEST(WriteIniValue, ChangesOneValueAndKeepsEveryOtherByte) {
         // UTF-8 mark kept, header on the first line found
         {"\xEF\xBB\xBF[PRINCIPALE]\nVersione=1\n", "\xEF\xBB\xBF[PRINCIPALE]\nVersione=3.12.1\n"},
         {"", "[PRINCIPALE]\r\nVersione=3.12.1\r\n"},
+        // a UTF-8 mark after the first line is text, not a mark: that line is no section header
+        {"[ALTRO]\r\nDitta=Caff\xE8\r\n\xEF\xBB\xBF[PRINCIPALE]\r\nVersione=1\r\n",
+         "[ALTRO]\r\nDitta=Caff\xE8\r\n\xEF\xBB\xBF[PRINCIPALE]\r\nVersione=1\r\n"
+         "[PRINCIPALE]\r\nVersione=3.12.1\r\n"},
+        {"[ALTRO]\nk=v\n\xEF\xBB\xBF[PRINCIPALE]\nVersione=1\n",
+         "[ALTRO]\nk=v\n\xEF\xBB\xBF[PRINCIPALE]\nVersione=1\n[PRINCIPALE]\nVersione=3.12.1\n"},
+        // a file with the UTF-8 mark is read as UTF-8 even where its bytes are not
+        {"\xEF\xBB\xBF[PRINCIPALE]\nDitta=Caff\xE8\nVersione=1\n",
+         "\xEF\xBB\xBF[PRINCIPALE]\nDitta=Caff\xE8\nVersione=3.12.1 citt\xC3\xA0\n",
+         "3.12.1 citt\xC3\xA0"},
+        // the old value held the only bytes that are not UTF-8, so the file is read as UTF-8 now
+        {"[PRINCIPALE]\nVersione=citt\xE0\n", "[PRINCIPALE]\nVersione=\xC3\x83\xC2\xA9\n",
+         "\xC3\x83\xC2\xA9"},
     };
     for (const Case& c : cases) {
         const QString path = install.WriteFile("velmora.ini", c.before);
-        WriteIniValue(files, path, "PRINCIPALE", "Versione", "3.12.1");
+        const QString value = QString::fromUtf8(c.value);
+        WriteIniValue(files, path, "PRINCIPALE", "Versione", value);
         EXPECT_EQ(install.ReadFile("velmora.ini"), QByteArray(c.after)) << c.before;
+        EXPECT_EQ(IniFile(path).ReadString("PRINCIPALE", "Versione", ""), value) << c.before;
     }
 }
 
