@@ -1,0 +1,49 @@
+#include "fuzzinput.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+[[noreturn]] void Fail(const QString& message) {
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    std::abort();
+}
+
+QTemporaryDir& Folder() {
+    static const QString base = QFileInfo(QStringLiteral("/dev/shm")).isWritable()
+                                    ? QStringLiteral("/dev/shm")
+                                    : QDir::tempPath();
+    static QTemporaryDir folder(base + QStringLiteral("/orvanto-fuzz-XXXXXX"));
+    if (!folder.isValid())
+        Fail("Creating the fuzz folder in " + base + ": " + folder.errorString());
+    return folder;
+}
+
+} // namespace
+
+QByteArray InputBytes(const uint8_t* data, size_t size) {
+    return QByteArray(reinterpret_cast<const char*>(data), qsizetype(size));
+}
+
+QString FuzzFolder() {
+    return Folder().path();
+}
+
+QString WriteInputFile(const QString& name, const QByteArray& bytes) {
+    const QString path = Folder().filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(bytes) != bytes.size() || !file.flush())
+        Fail("Writing the fuzz input " + path + ": " + file.errorString());
+    return path;
+}
+
+void Require(bool holds, const char* invariant, const QString& detail) {
+    if (!holds)
+        Fail(QStringLiteral("Invariant broken: ") + QString::fromUtf8(invariant) + '\n' + detail);
+}
