@@ -9,7 +9,7 @@
 
 namespace {
 
-[[noreturn]] void Fail(const QString& message) {
+[[noreturn]] void Abort(const QString& message) {
     std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
     std::abort();
 }
@@ -20,8 +20,15 @@ QTemporaryDir& Folder() {
                                     : QDir::tempPath();
     static QTemporaryDir folder(base + QStringLiteral("/orvanto-fuzz-XXXXXX"));
     if (!folder.isValid())
-        Fail("Creating the fuzz folder in " + base + ": " + folder.errorString());
+        Abort("Creating the fuzz folder in " + base + ": " + folder.errorString());
     return folder;
+}
+
+// Aborts, so that libFuzzer keeps the input; abort skips the folder's destructor, so the folder is
+// removed first.
+[[noreturn]] void Fail(const QString& message) {
+    Folder().remove();
+    Abort(message);
 }
 
 } // namespace
