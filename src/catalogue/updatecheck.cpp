@@ -97,11 +97,11 @@ class Check {
 public:
     explicit Check(const Services& services) : S(services) {}
 
-    void Run(const QString& catalogue) {
+    void Run(const QByteArray& catalogue) {
         const Probed installed{GetSchemaVersion(&S.Connection), GetDriverVersion(),
                                GetApplicationVersion(),         GetFirebirdVersion(&S.Connection),
                                GetWebViewLoaderVersion(),       GetArchiverVersion()};
-        const IniFile reader(catalogue);
+        const IniText reader(catalogue);
         S.Run.Checklist.clear();
         DropScriptEntries();
         S.Ui.ChecklistChanged();
@@ -122,14 +122,14 @@ public:
 
 private:
     // The checksum the catalogue announces for the file's package, kept for the download.
-    void ReadChecksum(const IniFile& reader, const QString& fileName) {
+    void ReadChecksum(const IniText& reader, const QString& fileName) {
         const QString package = fileName + QStringLiteral(".7z");
         const QString checksum = reader.ReadString(ChecksumSection, package, QString());
         if (!checksum.isEmpty())
             S.Run.PackageChecksums.insert(package, checksum);
     }
 
-    void ListComponents(const IniFile& reader, const Probed& installed) {
+    void ListComponents(const IniText& reader, const Probed& installed) {
         const auto available = [&reader](const QString& component) {
             return reader.ReadString(CatalogueSection, component, QString());
         };
@@ -196,7 +196,7 @@ private:
             [](const RequiredFile& file) { return file.ComponentName == Component::Schema; });
     }
 
-    void AppendScripts(const IniFile& reader, long long installed, long long available) {
+    void AppendScripts(const IniText& reader, long long installed, long long available) {
         if (available - installed > MaxPendingScripts)
             throw OrvantoError(
                 QStringLiteral("Il catalogo chiede %1 script di database: valore non valido")
@@ -242,7 +242,7 @@ void ActionControllaExecute(const Services& services) {
                                         file.errorString());
         file.close();
         if (!catalogue.isEmpty())
-            Check(services).Run(localCopy);
+            Check(services).Run(catalogue);
     }
 
     run.UpdateButtonVisible = run.ShowAll || AnyChecked(run.Checklist);

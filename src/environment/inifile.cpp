@@ -151,31 +151,42 @@ QByteArray RewrittenFile(const QByteArray& bytes, const QString& section, const 
 
 IniFile::IniFile(const QString& path) : Path(path) {}
 
-QString IniFile::ReadString(const QString& section, const QString& key,
-                            const QString& defaultValue) const {
-    QFile file(Path);
-    if (Path.isEmpty() || !file.open(QIODevice::ReadOnly))
-        return defaultValue;
-    const QString text = DecodeTextFile(file.readAll());
-    bool inSection = false;
-    bool sectionSeen = false;
+IniText::IniText(const QByteArray& bytes) {
+    const QString text = DecodeTextFile(bytes);
+    QHash<QString, QString>* current = nullptr;
     for (qsizetype pos = 0; pos < text.size();) {
         const LineSpan span = LineAt(text, pos);
         const QString line = text.mid(span.Start, span.ContentEnd - span.Start);
         pos = span.Next;
         if (const auto name = SectionName(line)) {
-            if (sectionSeen && inSection)
-                break;
-            inSection = !sectionSeen && SameName(*name, section);
-            sectionSeen = sectionSeen || inSection;
+            // Only the first section of a name is read.
+            const QString folded = name->toCaseFolded();
+            current = Sections.contains(folded) ? nullptr : &Sections[folded];
             continue;
         }
         const qsizetype equals = line.indexOf('=');
-        if (!inSection || equals < 0 || !SameName(TrimBlanks(line.left(equals)), key))
+        if (current == nullptr || equals < 0)
             continue;
-        return Unquoted(TrimBlanks(line.mid(equals + 1))).left(MaxValueLength);
+        const QString key = TrimBlanks(line.left(equals)).toCaseFolded();
+        if (!current->contains(key))
+            current->insert(key, Unquoted(TrimBlanks(line.mid(equals + 1))).left(MaxValueLength));
     }
-    return defaultValue;
+}
+
+QString IniText::ReadString(const QString& section, const QString& key,
+                            const QString& defaultValue) const {
+    const auto found = Sections.constFind(section.toCaseFolded());
+    if (found == Sections.constEnd())
+        return defaultValue;
+    return found->value(key.toCaseFolded(), defaultValue);
+}
+
+QString IniFile::ReadString(const QString& section, const QString& key,
+                            const QString& defaultValue) const {
+    QFile file(Path);
+    if (Path.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return defaultValue;
+    return IniText(file.readAll()).ReadString(section, key, defaultValue);
 }
 
 void WriteIniValue(FileSystem& files, const QString& path, const QString& section,

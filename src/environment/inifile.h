@@ -1,11 +1,27 @@
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
 #include <QString>
 
-// Reads an ini file by the Windows profile rules: section and key names without regard to case,
-// blanks around the value dropped, one pair of enclosing double quotes removed, at most 2047
-// characters, the first of duplicate keys in the first section of that name, lines without "="
-// ignored. A missing file, section or key gives the default. Every read goes to the file.
+// The text of an ini file, read once, by the Windows profile rules: section and key names without
+// regard to case, blanks around the value dropped, one pair of enclosing double quotes removed, at
+// most 2047 characters, the first of duplicate keys in the first section of that name, lines
+// without "=" ignored. A missing section or key gives the default.
+class IniText {
+public:
+    explicit IniText(const QByteArray& bytes);
+
+    QString ReadString(const QString& section, const QString& key,
+                       const QString& defaultValue) const;
+
+private:
+    // Values by case-folded section and key name.
+    QHash<QString, QHash<QString, QString>> Sections;
+};
+
+// An ini file read by the same rules; a missing file gives the default. Every read goes to the
+// file.
 class IniFile {
 public:
     explicit IniFile(const QString& path);
