@@ -115,6 +115,12 @@ TEST_F(DownloadTest, FetchesTickedRowsInRowOrderThenListOrder) {
     for (const char* name : {"dbexpida41.dll", "atlas.html", "WebView2Loader.dll"})
         EXPECT_TRUE(captions.contains(QString("Download ") + name)) << name;
     EXPECT_EQ(Site.Run.DownloadedCount, 3);
+    // The bar ends full, measured in the bytes of all three packages.
+    qint64 packageBytes = 0;
+    for (const char* name : {"dbexpida41.dll", "atlas.html", "WebView2Loader.dll"})
+        packageBytes += QFileInfo(Site.ServedFolder() + name + ".7z").size();
+    EXPECT_EQ(Site.Ui.DownloadMaximum, packageBytes);
+    EXPECT_EQ(Site.Ui.DownloadPosition, packageBytes);
     EXPECT_EQ(Read(Work("dbexpida41.dll")), "driver");
     EXPECT_EQ(Read(Work("atlas.html")), "map");
     EXPECT_EQ(Read(Work("WebView2Loader.dll")), "loader");
