@@ -1,14 +1,21 @@
-// orvanto-publish [--sign SECRET_KEY_FILE] RELEASE_FOLDER SERVER_FOLDER [COMPONENT=VERSION ...]
+// orvanto-publish [--sign SECRET_KEY_FILE] [--previous OLD_RELEASE_FOLDER ...] RELEASE_FOLDER
+//                 SERVER_FOLDER [COMPONENT=VERSION ...]
 //
 // Packs every file of the release folder into SERVER_FOLDER/N.7z (one 7-Zip archive per file,
 // holding the file under its name alone, as the updater downloads and unpacks it) and writes
 // SERVER_FOLDER/update.ini: section "VERSIONI" with the given versions, and section "SHA256" with
 // the SHA-256 of every package in the server folder. With --sign, minisign signs update.ini with
 // the secret key into update.ini.minisig (asking for the key's password as minisign does);
-// without it, a signature left from an earlier catalogue is removed.
+// without it, a signature left from an earlier catalogue is removed. With --previous (once per
+// older release still in the field), every file that changed since that release also gets a
+// delta, NAME-<first 16 digits of the old file's SHA-256>.zst made by `zstd --patch-from`, when
+// it is smaller than 60 % of the full package; update.ini then lists the deltas in section
+// "DELTA" and the SHA-256 of their new files in section "SHA256 FILE". Deltas of an earlier
+// publication are removed.
 
 #include "catalogue/catalogue.h"
 #include "catalogue/signedcatalogue.h"
+#include "pipeline/delta.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -41,12 +48,54 @@ bool Pack(const QString& releaseFolder, const QString& name, const QString& pack
     return true;
 }
 
-QString Sha256Of(const QString& path) {
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
-        return {};
-    return QString::fromLatin1(hash.result().toHex());
+// A delta pays when it is smaller than this share of the full package.
+constexpr double DeltaShare = 0.6;
+
+// Makes the delta from the old file to the new one with the real zstd; false with the reason
+// when zstd fails.
+bool MakeDelta(const QString& oldFile, const QString& newFile, const QString& delta,
+               QString& error) {
+    QProcess zstd;
+    zstd.setProcessChannelMode(QProcess::MergedChannels);
+    zstd.start(QStringLiteral("zstd"),
+               {"-q", "-f", "--patch-from=" + oldFile, newFile, "-o", delta});
+    if (!zstd.waitForFinished(-1) || zstd.exitStatus() != QProcess::NormalExit ||
+        zstd.exitCode() != 0) {
+        error = "zstd non ha creato " + delta + ": " + QString::fromLocal8Bit(zstd.readAll()) +
+                zstd.errorString();
+        return false;
+    }
+    return true;
+}
+
+// The deltas of the file from each older release where they pay, as catalogue lines of section
+// "DELTA"; the new file's SHA-256 goes into `fileChecksums` when there is at least one.
+bool PublishDeltas(const QDir& release, const QString& name, const QStringList& previous,
+                   const QDir& server, QString& deltaLines, QString& fileChecksums,
+                   QString& error) {
+    const QString newFile = release.absoluteFilePath(name);
+    const QString newSha = FileSha256(newFile);
+    const qint64 packageSize = QFileInfo(server.absoluteFilePath(name + ".7z")).size();
+    bool any = false;
+    for (const QString& folder : previous) {
+        const QString oldFile = QDir(folder).absoluteFilePath(name);
+        const QString oldSha = FileSha256(oldFile);
+        if (oldSha.isEmpty() || oldSha == newSha)
+            continue;
+        const QString delta = name + "-" + oldSha.left(16) + ".zst";
+        if (!MakeDelta(oldFile, newFile, server.absoluteFilePath(delta), error))
+            return false;
+        if (QFileInfo(server.absoluteFilePath(delta)).size() >= packageSize * DeltaShare) {
+            QFile::remove(server.absoluteFilePath(delta));
+            continue;
+        }
+        deltaLines += DeltaKey(name, oldSha) + "=" + delta + "\r\n";
+        std::printf("%s\n", delta.toLocal8Bit().constData());
+        any = true;
+    }
+    if (any)
+        fileChecksums += name + "=" + newSha + "\r\n";
+    return true;
 }
 
 // Runs minisign on the catalogue with the terminal (or standard input) passed through, so that
@@ -73,14 +122,22 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QStringList arguments = QCoreApplication::arguments().mid(1);
     QString secretKey;
-    const qsizetype sign = arguments.indexOf("--sign");
-    if (sign >= 0 && sign + 1 < arguments.size()) {
-        secretKey = arguments[sign + 1];
-        arguments.remove(sign, 2);
+    QStringList previous;
+    for (qsizetype i = 0; i + 1 < arguments.size();) {
+        if (arguments[i] == "--sign")
+            secretKey = arguments[i + 1];
+        else if (arguments[i] == "--previous")
+            previous.append(arguments[i + 1]);
+        else {
+            ++i;
+            continue;
+        }
+        arguments.remove(i, 2);
     }
-    if (arguments.size() < 2 || arguments.contains("--help") || arguments.contains("--sign"))
-        return Fail("uso: orvanto-publish [--sign CHIAVE_SEGRETA] CARTELLA_RILASCIO "
-                    "CARTELLA_SERVER [COMPONENTE=VERSIONE ...]");
+    if (arguments.size() < 2 || arguments.contains("--help") || arguments.contains("--sign") ||
+        arguments.contains("--previous"))
+        return Fail("uso: orvanto-publish [--sign CHIAVE_SEGRETA] [--previous CARTELLA_RILASCIO_"
+                    "PRECEDENTE ...] CARTELLA_RILASCIO CARTELLA_SERVER [COMPONENTE=VERSIONE ...]");
     const QDir release(arguments[0]);
     const QDir server(arguments[1]);
     if (!release.exists())
@@ -88,9 +145,16 @@ int main(int argc, char* argv[]) {
     if (!QDir().mkpath(server.absolutePath()))
         return Fail("impossibile creare la cartella del server: " + server.path());
 
+    for (const QString& stale : server.entryList({"*.zst"}, QDir::Files)) {
+        if (!QFile::remove(server.absoluteFilePath(stale)))
+            return Fail("impossibile rimuovere il delta precedente " + stale);
+    }
+    QString deltaLines;
+    QString fileChecksums;
     for (const QString& name : release.entryList(QDir::Files, QDir::Name)) {
         QString error;
-        if (!Pack(release.absolutePath(), name, server.absoluteFilePath(name + ".7z"), error))
+        if (!Pack(release.absolutePath(), name, server.absoluteFilePath(name + ".7z"), error) ||
+            !PublishDeltas(release, name, previous, server, deltaLines, fileChecksums, error))
             return Fail(error);
         std::printf("%s.7z\n", name.toLocal8Bit().constData());
     }
@@ -102,12 +166,15 @@ int main(int argc, char* argv[]) {
         catalogue += version + "\r\n";
     }
     catalogue += "[" + ChecksumSection + "]\r\n";
-    for (const QString& package : server.entryList({"*.7z"}, QDir::Files, QDir::Name)) {
-        const QString checksum = Sha256Of(server.absoluteFilePath(package));
+    for (const QString& package : server.entryList({"*.7z", "*.zst"}, QDir::Files, QDir::Name)) {
+        const QString checksum = FileSha256(server.absoluteFilePath(package));
         if (checksum.isEmpty())
             return Fail("impossibile leggere " + server.absoluteFilePath(package));
         catalogue += package + "=" + checksum + "\r\n";
     }
+    if (!deltaLines.isEmpty())
+        catalogue += "[" + DeltaSection + "]\r\n" + deltaLines + "[" + FileChecksumSection +
+                     "]\r\n" + fileChecksums;
     QSaveFile file(server.absoluteFilePath(CatalogueFileName));
     if (!file.open(QIODevice::WriteOnly) || file.write(catalogue.toUtf8()) < 0 || !file.commit())
         return Fail("impossibile scrivere " + file.fileName() + ": " + file.errorString());

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+// Deltas: zstd frames made with "patch-from" (`zstd --patch-from=OLD NEW`), which rebuild a new
+// file from the one already installed. The catalogue offers them in section "DELTA": the key is
+// the file name, "@" and the SHA-256 of the installed file it applies to; the value is the
+// delta's file name on the server. Section "SHA256 FILE" gives the SHA-256 of each new file, which
+// a rebuilt file must have.
+inline const QString DeltaSection = QStringLiteral("DELTA");
+inline const QString FileChecksumSection = QStringLiteral("SHA256 FILE");
+
+QString DeltaKey(const QString& fileName, const QString& installedSha256);
+
+// The SHA-256 of a file's content in lower-case hexadecimal, or empty text when it cannot be read.
+QString FileSha256(const QString& path);
+
+// Writes `output` from the reference file (mapped, not copied) and the delta. Throws OrvantoError
+// when the delta is damaged, does not fit the reference, announces no size or more than the
+// output's folder can hold, or the output cannot be written.
+void RebuildFromDelta(const QString& reference, const QString& delta, const QString& output);
