@@ -78,35 +78,52 @@ bool IsFileIncluded(const RequiredFileList& files, const QString& fileName) {
     return false;
 }
 
-QList<quint32> GetComponentSizes(const RequiredFileList& files, const QStringList& components,
-                                 const QString& remoteUrl, HttpClient& http, UserInterface& ui,
-                                 QMap<QString, qint64>& packageBytes) {
+QList<quint32> GetComponentSizes(const QStringList& components, RunState& run, HttpClient& http,
+                                 UserInterface& ui) {
     struct Query {
         qsizetype Component;
         QString FileName;
+        QString Served;
         HttpRequest Request;
+
+        void Ask(const QString& remoteUrl, const QString& served) {
+            Served = served;
+            Request = HttpRequest();
+            Request.Address = remoteUrl + served;
+            Request.HeadOnly = true;
+        }
     };
     std::deque<Query> queries;
     std::deque<HttpRequest*> queue;
     for (qsizetype component = 0; component < components.size(); ++component) {
-        for (const RequiredFile& file : files) {
+        for (const RequiredFile& file : run.RequiredFiles) {
             if (file.ComponentName != components[component] ||
-                !IsFileIncluded(files, file.FileName))
+                !IsFileIncluded(run.RequiredFiles, file.FileName))
                 continue;
-            Query& query = queries.emplace_back(Query{component, file.FileName, {}});
-            query.Request.Address = PackageAddress(remoteUrl, file.FileName);
-            query.Request.HeadOnly = true;
+            Query& query = queries.emplace_back(Query{component, file.FileName, {}, {}});
+            const auto delta = run.Deltas.constFind(file.FileName);
+            query.Ask(run.RemoteUrl,
+                      delta != run.Deltas.constEnd() ? delta->Delta : file.FileName + ".7z");
             queue.push_back(&query.Request);
         }
+    }
+    http.Run(queue, ConcurrentSizeQueries, {});
+    for (Query& query : queries) {
+        if (query.Request.Ok() || !run.Deltas.contains(query.FileName))
+            continue;
+        run.Deltas.remove(query.FileName);
+        query.Ask(run.RemoteUrl, query.FileName + ".7z");
+        queue.push_back(&query.Request);
     }
     http.Run(queue, ConcurrentSizeQueries, {});
     QList<quint32> sizes(components.size(), 0);
     for (const Query& query : queries) {
         if (query.Request.Ok()) {
             sizes[query.Component] += static_cast<quint32>(query.Request.Length / 1024);
-            packageBytes.insert(query.FileName + ".7z", std::max<qint64>(query.Request.Length, 0));
-        } else
+            run.PackageBytes.insert(query.Served, std::max<qint64>(query.Request.Length, 0));
+        } else {
             ui.ShowMessage(MissingFileMessage + QuoteSingle(query.FileName));
+        }
     }
     return sizes;
 }

@@ -43,13 +43,13 @@ struct RunState;
 // marked "only when installed" takes part only when the program folder holds a file of that name.
 bool IsFileIncluded(const RequiredFileList& files, const QString& fileName);
 
-// Total size in KB of each component's taking-part packages as the server announces them; a
-// package that does not answer is named in a "File mancante: " message and adds nothing. The
-// size queries run several at a time; the messages come in component order, then list order.
-// Each answered package's size in bytes goes into packageBytes, by package name.
-QList<quint32> GetComponentSizes(const RequiredFileList& files, const QStringList& components,
-                                 const QString& remoteUrl, HttpClient& http, UserInterface& ui,
-                                 QMap<QString, qint64>& packageBytes);
+// Total size in KB of each component's taking-part files as the server announces them: the
+// delta where one fits the installed file, else the package. A package that does not answer is
+// named in a "File mancante: " message and adds nothing; a delta that does not answer is dropped
+// for the package. The size queries run several at a time; the messages come in component order,
+// then list order. Each answered size in bytes goes into the run's PackageBytes.
+QList<quint32> GetComponentSizes(const QStringList& components, RunState& run, HttpClient& http,
+                                 UserInterface& ui);
 
 // A file of a ticked component that takes part in the update, with its checklist row.
 struct SelectedFile {

@@ -11,6 +11,7 @@
 #include "core/services.h"
 #include "core/userinterface.h"
 #include "environment/inifile.h"
+#include "pipeline/delta.h"
 #include "pipeline/httpclient.h"
 
 #include <QBuffer>
@@ -107,8 +108,12 @@ public:
         S.Ui.ChecklistChanged();
         S.Run.PackageChecksums.clear();
         S.Run.PackageBytes.clear();
-        for (const RequiredFile& file : S.Run.RequiredFiles)
-            ReadChecksum(reader, file.FileName);
+        S.Run.Deltas.clear();
+        S.Run.FileChecksums.clear();
+        for (const RequiredFile& file : S.Run.RequiredFiles) {
+            ReadChecksum(reader, file.FileName + QStringLiteral(".7z"));
+            FindDelta(reader, file);
+        }
         // The rows are decided first; their sizes are then asked for all at once, also for the
         // rows listed before a catalogue value turned out to be invalid.
         try {
@@ -121,12 +126,33 @@ public:
     }
 
 private:
-    // The checksum the catalogue announces for the file's package, kept for the download.
-    void ReadChecksum(const IniText& reader, const QString& fileName) {
-        const QString package = fileName + QStringLiteral(".7z");
-        const QString checksum = reader.ReadString(ChecksumSection, package, QString());
+    // The checksum the catalogue announces for a package or a delta, kept for the download.
+    void ReadChecksum(const IniText& reader, const QString& served) {
+        const QString checksum = reader.ReadString(ChecksumSection, served, QString());
         if (!checksum.isEmpty())
-            S.Run.PackageChecksums.insert(package, checksum);
+            S.Run.PackageChecksums.insert(served, checksum);
+    }
+
+    // The delta that rebuilds the file from the installed one, when the catalogue offers one for
+    // the installed file's content (and, with a signed catalogue, gives the delta's checksum).
+    void FindDelta(const IniText& reader, const RequiredFile& file) {
+        const QString rebuilt = reader.ReadString(FileChecksumSection, file.FileName, QString());
+        if (rebuilt.isEmpty() || S.Run.Deltas.contains(file.FileName) ||
+            !IsFileIncluded(S.Run.RequiredFiles, file.FileName))
+            return;
+        const QString reference = InstalledPath(file);
+        const QString installed = FileSha256(reference);
+        const QString delta =
+            installed.isEmpty()
+                ? QString()
+                : reader.ReadString(DeltaSection, DeltaKey(file.FileName, installed), QString());
+        if (delta.isEmpty())
+            return;
+        ReadChecksum(reader, delta);
+        if (S.Run.CatalogueSigned() && !S.Run.PackageChecksums.contains(delta))
+            return;
+        S.Run.Deltas.insert(file.FileName, {delta, reference});
+        S.Run.FileChecksums.insert(file.FileName, rebuilt);
     }
 
     void ListComponents(const IniText& reader, const Probed& installed) {
@@ -178,8 +204,7 @@ private:
         QStringList components;
         for (const auto& row : Unsized)
             components.append(row.first);
-        const QList<quint32> sizes = GetComponentSizes(
-            S.Run.RequiredFiles, components, S.Run.RemoteUrl, S.Http, S.Ui, S.Run.PackageBytes);
+        const QList<quint32> sizes = GetComponentSizes(components, S.Run, S.Http, S.Ui);
         const qsizetype first = S.Run.Checklist.size() - Unsized.size();
         for (qsizetype i = 0; i < Unsized.size(); ++i) {
             ChecklistRow& row = S.Run.Checklist[first + i];
@@ -203,7 +228,7 @@ private:
                     .arg(available - installed));
         for (long long step = installed + 1; step <= available; ++step) {
             S.Run.RequiredFiles.append({Component::Schema, ScriptFileName(step), QString(), false});
-            ReadChecksum(reader, ScriptFileName(step));
+            ReadChecksum(reader, ScriptFileName(step) + QStringLiteral(".7z"));
         }
     }
 

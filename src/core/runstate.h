@@ -23,6 +23,13 @@ struct InstallationInfo {
     int EmbeddedState = 1;
 };
 
+// A delta the catalogue offers for an installed file: its name on the server and the installed
+// file it rebuilds from.
+struct DeltaOffer {
+    QString Delta;
+    QString Reference;
+};
+
 // The shared state of a run, owned by the main window (or the console front end).
 struct RunState {
     QString CopyFolder;
@@ -47,8 +54,12 @@ struct RunState {
     // "SHA256" of the last check; a package without an entry is not checked, or refused when the
     // catalogue is signed.
     QMap<QString, QString> PackageChecksums;
-    // The size in bytes of each package (by package name) as the check's size queries found it:
-    // the measure of the download bar.
+    // Deltas that fit installed files, by file name, and the SHA-256 that each rebuilt file must
+    // have; a file without a delta comes from its package.
+    QMap<QString, DeltaOffer> Deltas;
+    QMap<QString, QString> FileChecksums;
+    // The size in bytes of what the download fetches for each file (by its name on the server,
+    // package or delta) as the check's size queries found it: the measure of the download bar.
     QMap<QString, qint64> PackageBytes;
     // Arguments after the program name when the updater restarts itself with its new executable.
     QStringList RestartArguments;

@@ -8,6 +8,7 @@
 #include "core/userinterface.h"
 #include "environment/lowlevel.h"
 #include "pipeline/commandrunner.h"
+#include "pipeline/delta.h"
 #include "pipeline/httpclient.h"
 
 #include <QDir>
@@ -187,16 +188,18 @@ public:
     enum class Outcome { Running, Unpacked, Refused, Stopped };
 
     PackageDownload(const Services& services, const QString& fileName, int index)
-        : S(services), Name(fileName), Package(JoinPath(services.Run.CopyFolder, fileName + ".7z")),
-          Expected(services.Run.PackageChecksums.value(fileName + ".7z")) {
-        Request.Address = PackageAddress(services.Run.RemoteUrl, fileName);
+        : S(services), Name(fileName) {
         Request.Tag = index;
-        // With a signed catalogue a package that the signature does not cover is never fetched.
-        if (Expected.isEmpty() && services.Run.CatalogueSigned())
-            State = Outcome::Refused;
+        const auto delta = services.Run.Deltas.constFind(fileName);
+        if (delta != services.Run.Deltas.constEnd())
+            Fetch(delta->Delta);
+        else
+            UseFullPackage();
     }
 
     const QString& FileName() const { return Name; }
+    // The file's name on the server: its delta or its package.
+    const QString& Served() const { return ServedName; }
     Outcome Result() const { return State; }
     // The bytes of this package held so far.
     qint64 Bytes() const { return Done ? DoneBytes : (Partial ? Partial->Held() : 0); }
@@ -216,7 +219,9 @@ public:
             Request.Validator.clear();
         }
         Request.Sink = Partial.get();
-        Request.Restart = [this] { return Partial->RestartDuringTransfer(); };
+        Request.Restart = [this] {
+            return Partial->RestartDuringTransfer();
+        };
         Request.Error.clear();
         Request.Received = 0;
         Request.Broken = false;
@@ -225,6 +230,10 @@ public:
 
     // Judges the attempt that ended: true when another one is due.
     bool Ended() {
+        if (!Request.Ok() && IsDelta()) {
+            UseFullPackage();
+            return State == Outcome::Running;
+        }
         if (!Request.Ok()) {
             // A break part-way is tried again; any other failed transfer ends the package.
             if (Request.Broken && Attempts < PackageAttempts)
@@ -236,6 +245,12 @@ public:
             State = Outcome::Unpacked;
             return false;
         }
+        // A delta that does not rebuild the file gives way to the package, whose attempts are
+        // all still to come.
+        if (IsDelta()) {
+            UseFullPackage();
+            return State == Outcome::Running;
+        }
         Request.Broken = false;
         if (Attempts < PackageAttempts)
             return true;
@@ -244,7 +259,27 @@ public:
     }
 
 private:
-    // Puts the received package in place when its checksum matches, and unpacks it.
+    bool IsDelta() const { return ServedName != Name + ".7z"; }
+
+    void Fetch(const QString& served) {
+        ServedName = served;
+        Package = JoinPath(S.Run.CopyFolder, served);
+        Expected = S.Run.PackageChecksums.value(served);
+        Request.Address = S.Run.RemoteUrl + served;
+        Request.Broken = false;
+        Partial.reset();
+        Attempts = 0;
+    }
+
+    void UseFullPackage() {
+        Fetch(Name + ".7z");
+        // With a signed catalogue a package that the signature does not cover is never fetched.
+        if (Expected.isEmpty() && S.Run.CatalogueSigned())
+            State = Outcome::Refused;
+    }
+
+    // Puts the received package in place when its checksum matches, and unpacks it, or rebuilds
+    // the file from the delta.
     bool Complete() {
         Partial->Close();
         if (!Expected.isEmpty() && Expected.compare(Partial->HexDigest(), Qt::CaseInsensitive) != 0)
@@ -257,14 +292,31 @@ private:
                                         QString::fromStdString(error.message()));
         DoneBytes = Partial->Held();
         Partial.reset();
-        if (!Unpack(Package, Name, !Expected.isEmpty()))
+        if (!(IsDelta() ? Rebuild() : Unpack(Package, Name, !Expected.isEmpty())))
             return false;
         Done = true;
         return true;
     }
 
+    // The file rebuilt from the installed one and the delta, with the SHA-256 the catalogue gives.
+    bool Rebuild() {
+        const QString output = JoinPath(S.Run.CopyFolder, Name);
+        bool rebuilt = false;
+        try {
+            RebuildFromDelta(S.Run.Deltas.value(Name).Reference, Package, output);
+            rebuilt = S.Run.FileChecksums.value(Name).compare(FileSha256(output),
+                                                              Qt::CaseInsensitive) == 0;
+        } catch (const OrvantoError&) {
+        }
+        QFile::remove(Package);
+        if (!rebuilt)
+            QFile::remove(output);
+        return rebuilt;
+    }
+
     const Services& S;
     QString Name;
+    QString ServedName;
     QString Package;
     QString Expected;
     HttpRequest Request;
@@ -292,7 +344,7 @@ bool DownloadFiles(const Services& services, const QStringList& fileNames) {
     // The bar counts the bytes of the whole download against the sizes the check announced.
     qint64 expected = 0;
     for (const auto& download : downloads)
-        expected += services.Run.PackageBytes.value(download->FileName() + ".7z", 0);
+        expected += services.Run.PackageBytes.value(download->Served(), 0);
     const auto showProgress = [&] {
         qint64 held = 0;
         for (const auto& download : downloads)

@@ -1,0 +1,197 @@
+#include "catalogue/updatecheck.h"
+#include "pipeline/delta.h"
+#include "pipeline/download.h"
+#include "support/fileserver.h"
+#include "support/minisign.h"
+#include "support/nginxserver.h"
+#include "support/updatesite.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray RandomBytes(qsizetype size) {
+    QByteArray bytes(size, '\0');
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
+    return bytes;
+}
+
+// The new release of a file: about 1 % of its bytes changed in place.
+QByteArray Changed(QByteArray bytes) {
+    for (qsizetype at = 1000; at + 50 < bytes.size(); at += 5000)
+        bytes.replace(at, 50, RandomBytes(52).left(50));
+    return bytes;
+}
+
+void Write(const QString& path, const QByteArray& content) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size())
+        << path.toStdString();
+}
+
+QByteArray Read(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString Sha256(const QByteArray& bytes) {
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+// Publishes the new release on the site with the old one as the previous release.
+void Publish(const QTemporaryDir& work, const QString& server, const QStringList& previous) {
+    QStringList arguments;
+    for (const QString& folder : previous)
+        arguments << "--previous" << folder;
+    RunChecked(QStringLiteral(ORVANTO_PUBLISH),
+               arguments + QStringList{work.path() + "/new", server, "Velmora=3.12.0"});
+}
+
+} // namespace
+
+TEST(PublishDeltas, WritesTheDeltasThatPayAndZstdRebuildsEachNewFile) {
+    QTemporaryDir work;
+    const QByteArray program = RandomBytes(400000);
+    const QByteArray library = RandomBytes(3000);
+    // Velmora.exe changed a little since both releases; BlokCore.dll is unchanged since 3.11 and
+    // rewritten whole since 3.10; atlas.html is new.
+    Write(work.path() + "/3.10/Velmora.exe", Changed(Changed(program)));
+    Write(work.path() + "/3.10/BlokCore.dll", RandomBytes(3000));
+    Write(work.path() + "/3.11/Velmora.exe", program);
+    Write(work.path() + "/3.11/BlokCore.dll", library);
+    const QByteArray newProgram = Changed(program);
+    Write(work.path() + "/new/Velmora.exe", newProgram);
+    Write(work.path() + "/new/BlokCore.dll", library);
+    Write(work.path() + "/new/atlas.html", "<html/>");
+    const QString server = work.path() + "/site";
+    Write(server + "/Velmora.exe-0000000000000000.zst", "left by an earlier publication");
+    Publish(work, server, {work.path() + "/3.10", work.path() + "/3.11"});
+
+    const QStringList deltas = QDir(server).entryList({"*.zst"}, QDir::Files, QDir::Name);
+    ASSERT_EQ(deltas.size(), 2) << deltas.join(' ').toStdString();
+    const QByteArray catalogue = Read(server + "/update.ini");
+    for (const char* release : {"3.10", "3.11"}) {
+        const QString old = work.path() + "/" + release + "/Velmora.exe";
+        const QString delta = "Velmora.exe-" + FileSha256(old).left(16) + ".zst";
+        EXPECT_TRUE(
+            catalogue.contains((DeltaKey("Velmora.exe", FileSha256(old)) + "=" + delta).toUtf8()))
+            << release;
+        EXPECT_TRUE(catalogue.contains((delta + "=" + FileSha256(server + "/" + delta)).toUtf8()))
+            << "the delta's checksum is in section SHA256";
+        EXPECT_LT(QFileInfo(server + "/" + delta).size(),
+                  QFileInfo(server + "/Velmora.exe.7z").size() / 10);
+        // The real zstd rebuilds the new file from the old one.
+        RunChecked("zstd", {"-q", "-f", "-d", "--patch-from=" + old, server + "/" + delta, "-o",
+                            work.path() + "/rebuilt"});
+        EXPECT_EQ(Read(work.path() + "/rebuilt"), newProgram) << release;
+    }
+    EXPECT_TRUE(catalogue.contains(
+        ("[SHA256 FILE]\r\nVelmora.exe=" + FileSha256(work.path() + "/new/Velmora.exe")).toUtf8()));
+    EXPECT_FALSE(catalogue.contains("BlokCore.dll@"))
+        << "no delta for an unchanged file, nor one that does not pay";
+}
+
+namespace {
+
+// An installation with BlokCore.dll of release 3.11, and a site that offers release 3.12 with a
+// delta from it, behind a server that logs what it is asked for.
+class DeltaUpdateTest : public ::testing::Test {
+protected:
+    DeltaUpdateTest() : Old(RandomBytes(300000)), New(Changed(Old)) {
+        Write(Work.path() + "/3.11/BlokCore.dll", Old);
+        Write(Work.path() + "/new/BlokCore.dll", New);
+        Publish(Work, Site.ServedFolder(), {Work.path() + "/3.11"});
+        MakeWorldReadable(Site.ServedFolder());
+        Delta = QDir(Site.ServedFolder()).entryList({"*.zst"}).value(0);
+        Site.Install.WriteFile("Velmora/BlokCore.dll", Old);
+        Site.Run.RemoteUrl = Server.BaseUrl();
+    }
+
+    // The check, then the download of BlokCore.dll; what the server was asked for.
+    QStringList Update(const std::function<void()>& beforeDownload = [] {}) {
+        ActionControllaExecute(Site.Steps);
+        beforeDownload();
+        const qsizetype asked = Server.Requests().size();
+        EXPECT_TRUE(DownloadPackage(Site.Steps, "BlokCore.dll"));
+        EXPECT_EQ(Read(Site.Run.CopyFolder + "BlokCore.dll"), New);
+        QStringList gets;
+        for (const QString& request : Server.Requests().mid(asked))
+            gets.append(request.section(' ', 1, 1).mid(1));
+        return gets;
+    }
+
+    void Corrupt(const QString& name) {
+        QByteArray bytes = Read(Site.ServedFolder() + name);
+        bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x5a);
+        Write(Site.ServedFolder() + name, bytes);
+        Site.Run.PackageChecksums[name] = Sha256(bytes);
+    }
+
+    QTemporaryDir Work;
+    UpdateSite Site;
+    const FileServer Server{Site.ServedFolder(), {}};
+    QByteArray Old, New;
+    QString Delta;
+};
+
+} // namespace
+
+TEST_F(DeltaUpdateTest, TheDeltaRebuildsTheFileAndItsSizeIsShown) {
+    ASSERT_FALSE(Delta.isEmpty());
+    EXPECT_EQ(Update(), QStringList{Delta});
+    const qint64 kilobytes = QFileInfo(Site.ServedFolder() + Delta).size() / 1024;
+    ASSERT_FALSE(Site.Run.Checklist.isEmpty());
+    EXPECT_EQ(Site.Run.Checklist[0].SubItem(2), QString::number(kilobytes))
+        << "the size column counts the delta, not the package";
+    EXPECT_FALSE(QFile::exists(Site.Run.CopyFolder + Delta));
+}
+
+TEST_F(DeltaUpdateTest, AnyFailureOfTheDeltaFallsBackToThePackage) {
+    const QString package = QStringLiteral("BlokCore.dll.7z");
+    const struct {
+        const char* Why;
+        // Spoiled before the check (true) or between the check and the download.
+        bool BeforeCheck;
+        std::function<void()> Spoil;
+        QStringList Asked;
+    } table[] = {
+        {"an installed file that matches no delta",
+         true,
+         [&] { Site.Install.WriteFile("Velmora/BlokCore.dll", RandomBytes(1000)); },
+         {package}},
+        {"a delta missing at the check",
+         true,
+         [&] { QFile::remove(Site.ServedFolder() + Delta); },
+         {package}},
+        {"a corrupt delta", false, [&] { Corrupt(Delta); }, {Delta, package}},
+        {"a result with another SHA-256",
+         false,
+         [&] { Site.Run.FileChecksums["BlokCore.dll"] = QString(64, '0'); },
+         {Delta, package}},
+        {"a delta missing at the download",
+         false,
+         [&] { QFile::remove(Site.ServedFolder() + Delta); },
+         {Delta, package}},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.Why);
+        Site.Install.WriteFile("Velmora/BlokCore.dll", Old);
+        QFile::remove(Site.Run.CopyFolder + "BlokCore.dll");
+        Publish(Work, Site.ServedFolder(), {Work.path() + "/3.11"});
+        MakeWorldReadable(Site.ServedFolder());
+        Site.Ui.Messages.clear();
+        if (row.BeforeCheck)
+            row.Spoil();
+        EXPECT_EQ(Update(row.BeforeCheck ? std::function<void()>([] {}) : row.Spoil), row.Asked);
+        EXPECT_TRUE(Site.Ui.Messages.filter("BlokCore").isEmpty())
+            << Site.Ui.Messages.join('\n').toStdString();
+    }
+}
