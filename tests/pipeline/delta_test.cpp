@@ -195,3 +195,26 @@ TEST_F(DeltaUpdateTest, AnyFailureOfTheDeltaFallsBackToThePackage) {
             << Site.Ui.Messages.join('\n').toStdString();
     }
 }
+
+TEST_F(DeltaUpdateTest, UnderASignatureOnlyADeltaItCoversIsUsed) {
+    const MinisignKey maker;
+    Site.Run.PublicKey = maker.PublicKeyLine();
+    const auto sign = [&](const QByteArray& catalogue) {
+        Write(Site.ServedFolder() + "update.ini", catalogue);
+        Write(Site.ServedFolder() + "update.ini.minisig", maker.Sign(catalogue));
+        MakeWorldReadable(Site.ServedFolder());
+    };
+    const QByteArray published = Read(Site.ServedFolder() + "update.ini");
+    sign(published);
+    EXPECT_EQ(Update(), QStringList{Delta});
+
+    QByteArray uncovered;
+    for (const QByteArray& line : published.split('\n')) {
+        if (!line.startsWith(Delta.toUtf8() + "="))
+            uncovered += line + '\n';
+    }
+    uncovered.chop(1);
+    sign(uncovered);
+    QFile::remove(Site.Run.CopyFolder + "BlokCore.dll");
+    EXPECT_EQ(Update(), QStringList{"BlokCore.dll.7z"});
+}
