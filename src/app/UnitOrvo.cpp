@@ -218,10 +218,9 @@ QWidget* TFormOrvanto::BuildMainCard() {
         ListViewVersioni->horizontalHeaderItem(column)->setTextAlignment(
             (column == 0 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter);
     }
-    // The four columns need 630 pixels and the window has 610: the component column gives up the
-    // difference, so that the sizes stay in sight without scrolling.
-    ListViewVersioni->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    ListViewVersioni->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The four columns need 630 pixels and the window has 610: the list scrolls sideways.
+    ListViewVersioni->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    ListViewVersioni->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     ListViewVersioni->verticalHeader()->hide();
     ListViewVersioni->verticalHeader()->setDefaultSectionSize(24);
     ListViewVersioni->horizontalHeader()->setHighlightSections(false);
