@@ -6,8 +6,11 @@
 Impostazioni::Impostazioni() : Impostazioni(FindSettingsFile()) {}
 
 Impostazioni::Impostazioni(const QString& path) : Reader(std::make_unique<IniFile>(path)) {
+    // The fixed message, then where the file was looked for.
     if (!FileExists(path))
-        throw OrvantoError(QStringLiteral("Costruttore classe Impostazioni: file inesistente"));
+        throw OrvantoError(QStringLiteral("Costruttore classe Impostazioni: file inesistente\n") +
+                           SettingsFileName + " cercato in: " +
+                           (path.isEmpty() ? SettingsFolders().join(QStringLiteral(", ")) : path));
 }
 
 QString Impostazioni::GetDatabase() const {

@@ -16,7 +16,7 @@ public:
     // Opens the file that FindSettingsFile names.
     Impostazioni();
     // Throws OrvantoError "Costruttore classe Impostazioni: file inesistente" when the file is
-    // missing.
+    // missing, with a second line naming where it was looked for.
     explicit Impostazioni(const QString& path);
 
     QString GetDatabase() const;

@@ -58,9 +58,12 @@ QString GetProgramDataFolder() {
     return AddTrailingSeparator(JoinPath(MachineApplicationDataFolder(), VelmoraDataSubfolder));
 }
 
+QStringList SettingsFolders() {
+    return {GetProgramFolder(), GetRoamingDataFolder(), GetProgramDataFolder()};
+}
+
 QString FindSettingsFile() {
-    for (const QString& folder :
-         {GetProgramFolder(), GetRoamingDataFolder(), GetProgramDataFolder()}) {
+    for (const QString& folder : SettingsFolders()) {
         const QString candidate = JoinPath(folder, SettingsFileName);
         if (FileExists(candidate))
             return candidate;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 // Velmora's data subfolder below the per-user and per-machine data folders.
@@ -14,7 +15,9 @@ void OverrideProgramFolder(const QString& folder);
 
 QString GetRoamingDataFolder();
 QString GetProgramDataFolder();
-// First existing "velmora.ini": program folder, roaming data, machine data; else empty text.
+// Where "velmora.ini" is looked for, in order: program folder, roaming data, machine data.
+QStringList SettingsFolders();
+// First existing "velmora.ini" of those folders; else empty text.
 QString FindSettingsFile();
 
 // The text in double quotes when it holds a blank, else unchanged.

@@ -2,6 +2,7 @@
 #include "core/filesystem.h"
 #include "environment/impostazioni.h"
 #include "environment/inifile.h"
+#include "environment/lowlevel.h"
 #include "support/tempinstall.h"
 
 #include <QDir>
@@ -180,6 +181,12 @@ TEST(Impostazioni, AMissingFileIsAnError) {
         Impostazioni settings;
         FAIL() << "no error";
     } catch (const std::exception& error) {
-        EXPECT_STREQ(error.what(), "Costruttore classe Impostazioni: file inesistente");
+        // The fixed message, then where the file was looked for.
+        const QStringList lines = QString::fromUtf8(error.what()).split('\n');
+        ASSERT_EQ(lines.size(), 2) << error.what();
+        EXPECT_EQ(lines[0], QString("Costruttore classe Impostazioni: file inesistente"));
+        const QStringList folders = {GetProgramFolder(), GetRoamingDataFolder(),
+                                     GetProgramDataFolder()};
+        EXPECT_EQ(lines[1], "velmora.ini cercato in: " + folders.join(", "));
     }
 }
