@@ -3,7 +3,3 @@
 QString ScriptFileName(long long step) {
     return QStringLiteral("modifiche%1.sql").arg(step, 3, 10, QLatin1Char('0'));
 }
-
-QString PackageAddress(const QString& remoteUrl, const QString& fileName) {
-    return remoteUrl + fileName + QStringLiteral(".7z");
-}

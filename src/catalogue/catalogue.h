@@ -10,5 +10,3 @@ inline const QString ChecksumSection = QStringLiteral("SHA256");
 
 // "modifiche" + the step with at least three digits + ".sql".
 QString ScriptFileName(long long step);
-// The package of a file on the server: base address + file name + ".7z".
-QString PackageAddress(const QString& remoteUrl, const QString& fileName);

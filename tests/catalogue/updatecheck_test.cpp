@@ -308,8 +308,7 @@ TEST_F(UpdateCheckTest, ConcurrentSizeQueriesGiveTheRowsAndMessagesOfOneAfterAno
                 !IsFileIncluded(Site.Run.RequiredFiles, file.FileName))
                 continue;
             try {
-                kilobytes +=
-                    Site.Http.Head(PackageAddress(Site.Run.RemoteUrl, file.FileName)) / 1024;
+                kilobytes += Site.Http.Head(Site.Run.RemoteUrl + file.FileName + ".7z") / 1024;
             } catch (const OrvantoError&) {
                 expectedMessages.append("File mancante: '" + file.FileName + "'");
             }
