@@ -1,6 +1,5 @@
 #include "catalogue/requiredfiles.h"
 
-#include "catalogue/catalogue.h"
 #include "core/runstate.h"
 #include "core/userinterface.h"
 #include "environment/lowlevel.h"

@@ -1,6 +1,5 @@
 #include "pipeline/download.h"
 
-#include "catalogue/catalogue.h"
 #include "catalogue/requiredfiles.h"
 #include "core/error.h"
 #include "core/runstate.h"
