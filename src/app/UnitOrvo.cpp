@@ -392,7 +392,7 @@ void TFormOrvanto::ResetAndCheck() {
 }
 
 void TFormOrvanto::Guarded(const std::function<void()>& action) {
-    RunGuarded(*this, action);
+    RunGuarded(Flow->Ui(), action);
 }
 
 void TFormOrvanto::ActionControllaExecute() {
@@ -448,6 +448,9 @@ bool TFormOrvanto::AskYesNo(const QString& text) {
 void TFormOrvanto::ShowError(const QString& text) {
     QMessageBox::critical(this, Title, text);
 }
+
+// The window keeps its message boxes to their fixed texts; the reasons are in the run log.
+void TFormOrvanto::ShowReason(const QString&) {}
 
 void TFormOrvanto::AppendLog(const QString& line) {
     MemoLog->appendPlainText(line);

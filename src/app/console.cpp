@@ -52,6 +52,7 @@ public:
         PrintLine(stderr, QStringLiteral("Errore: ") + text);
         Failed = true;
     }
+    void ShowReason(const QString& reason) override { PrintLine(stderr, reason); }
     void AppendLog(const QString& line) override { PrintLine(stdout, line); }
     void ClearLog() override {}
     // Names each package as its download starts; the plain group caption between packages is
@@ -89,7 +90,7 @@ void PrintChecklist(const RunState& run) {
 }
 
 int Check(Workflow& flow, ConsoleInterface& ui) {
-    RunGuarded(ui, [&flow] { flow.ResetAndCheck(); });
+    RunGuarded(flow.Ui(), [&flow] { flow.ResetAndCheck(); });
     if (ui.Failed)
         return ExitCode::Failure;
     PrintChecklist(flow.State());
@@ -103,12 +104,12 @@ int Update(Workflow& flow, ConsoleInterface& ui) {
     if (checked != ExitCode::UpdatesProposed)
         return checked;
     bool updated = false;
-    RunGuarded(ui, [&flow, &updated] { updated = flow.ActionAggiornaExecute(); });
+    RunGuarded(flow.Ui(), [&flow, &updated] { updated = flow.ActionAggiornaExecute(); });
     return updated && !ui.Failed ? ExitCode::Success : ExitCode::Failure;
 }
 
 int ListBackups(Workflow& flow, ConsoleInterface& ui) {
-    RunGuarded(ui, [&flow] { flow.RecoverInterruptedUpdate(); });
+    RunGuarded(flow.Ui(), [&flow] { flow.RecoverInterruptedUpdate(); });
     if (ui.Failed)
         return ExitCode::Failure;
     for (const BackupArchive& archive : ListBackupArchives(flow.State().BackupFolder))
@@ -121,13 +122,15 @@ int Restore(Workflow& flow, ConsoleInterface& ui, const QString& name) {
     for (const BackupArchive& archive : ListBackupArchives(flow.State().BackupFolder))
         listed = listed || archive.Name == name;
     if (!listed) {
-        PrintLine(stderr, "Archivio non trovato: " + QuoteSingle(name));
+        const QString message = "Archivio non trovato: " + QuoteSingle(name);
+        flow.Log().Write(message);
+        PrintLine(stderr, message);
         return ExitCode::Failure;
     }
-    if (!ui.AskYesNo(RestoreQuestion(name)))
+    if (!flow.Ui().AskYesNo(RestoreQuestion(name)))
         return ExitCode::NotConfirmed;
     // The rollback needs the database's place, which the analysis finds.
-    RunGuarded(ui, [&flow, &name] {
+    RunGuarded(flow.Ui(), [&flow, &name] {
         flow.RecoverInterruptedUpdate();
         flow.AnalyseEnvironment();
         flow.RestoreFromBackup(JoinPath(flow.State().BackupFolder, name));
@@ -163,6 +166,7 @@ std::optional<int> RunConsoleCommand(const QStringList& arguments) {
     try {
         flow = std::make_unique<Workflow>(ui, arguments);
     } catch (const std::exception& error) {
+        LogStartupFailure(arguments, ExceptionMessage(error));
         PrintLine(stderr, ExceptionMessage(error));
         return ExitCode::StartupFailure;
     }
@@ -170,11 +174,10 @@ std::optional<int> RunConsoleCommand(const QStringList& arguments) {
     // After replacing its own executable the updater starts anew and reports the new state.
     flow->State().RestartArguments =
         flow->State().ShowAll ? QStringList{"--check", "--show-all"} : QStringList{"--check"};
-    if (command == "--check")
-        return Check(*flow, ui);
-    if (command == "--update")
-        return Update(*flow, ui);
-    if (command == "--list-backups")
-        return ListBackups(*flow, ui);
-    return Restore(*flow, ui, arguments.value(1));
+    const int code = command == "--check"          ? Check(*flow, ui)
+                     : command == "--update"       ? Update(*flow, ui)
+                     : command == "--list-backups" ? ListBackups(*flow, ui)
+                                                   : Restore(*flow, ui, arguments.value(1));
+    flow->Log().Write("Fine, codice di uscita " + QString::number(code));
+    return code;
 }

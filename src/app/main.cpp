@@ -1,5 +1,6 @@
 #include "app/UnitOrvo.h"
 #include "app/console.h"
+#include "app/workflow.h"
 #include "catalogue/versionresource.h"
 #include "core/error.h"
 #include "core/instanceguard.h"
@@ -50,6 +51,7 @@ int RunWindow(int argc, char* argv[]) {
         window.show();
         return app.exec();
     } catch (const std::exception& error) {
+        LogStartupFailure(QApplication::arguments().mid(1), ExceptionMessage(error));
         PrintLine(stderr, ExceptionMessage(error));
         QMessageBox::critical(nullptr, Title, ExceptionMessage(error));
         return ExitCode::StartupFailure;

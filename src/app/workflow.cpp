@@ -2,6 +2,7 @@
 
 #include "catalogue/signedcatalogue.h"
 #include "catalogue/updatecheck.h"
+#include "catalogue/versioni.h"
 #include "core/busyscope.h"
 #include "core/error.h"
 #include "core/userinterface.h"
@@ -12,6 +13,8 @@
 #include "pipeline/rollback.h"
 #include "pipeline/updateaction.h"
 #include "restore/newslink.h"
+
+#include <QCoreApplication>
 
 bool VerboseRequested(const QStringList& arguments) {
     for (const QString& argument : arguments) {
@@ -39,18 +42,35 @@ const QString StagingFailedMessage =
     QStringLiteral("Non è stato possibile estrarre l'archivio %1 (spazio su disco insufficiente?): "
                    "non è stato ripristinato nulla.");
 
+// The first entry of a run: the version and the command line it was started with.
+void LogStart(RunLog& log, const QStringList& arguments) {
+    QStringList line = QCoreApplication::instance() ? QCoreApplication::arguments()
+                                                    : QStringList{"Orvanto"} + arguments;
+    for (QString& argument : line)
+        argument = QuoteIfSpaced(argument);
+    log.Write("Avvio di Orvanto " + UpdaterVersion + ", riga di comando: " + line.join(' '));
+}
+
 TlsSettings TlsFrom(const Impostazioni& settings) {
     return {settings.GetCaCertificate(), settings.GetVerifyCertificate()};
 }
 
 } // namespace
 
+void LogStartupFailure(const QStringList& arguments, const QString& message) {
+    RunLog log(RunLogPath());
+    LogStart(log, arguments);
+    log.Write("Errore: " + message);
+}
+
 Workflow::Workflow(UserInterface& ui, const QStringList& arguments)
     : Workflow(ui, arguments, Impostazioni()) {}
 
 Workflow::Workflow(UserInterface& ui, const QStringList& arguments, const Impostazioni& settings)
-    : Interface(ui),
-      IdHTTP(ui, TlsFrom(settings)), Steps{Run, ui, IdHTTP, SQLConnectionMain, Files} {
+    : TheLog(RunLogPath()), Interface(ui, TheLog),
+      IdHTTP(Interface, TlsFrom(settings)), Steps{Run,   Interface, IdHTTP, SQLConnectionMain,
+                                                  Files, TheLog} {
+    LogStart(TheLog, arguments);
     Run.Verbose = VerboseRequested(arguments);
     Run.Info.IniPath = settings.GetFileName();
     Run.DatabaseAlias = settings.GetDatabase();

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "core/filesystem.h"
+#include "core/loggedinterface.h"
+#include "core/runlog.h"
 #include "core/runstate.h"
 #include "core/services.h"
 #include "environment/databaseconnection.h"
@@ -18,6 +20,9 @@ bool VerboseRequested(const QStringList& arguments);
 // no exception leaves an event handler.
 void RunGuarded(UserInterface& ui, const std::function<void()>& action);
 
+// Writes into the run log a start that ended before the workflow existed (no settings file).
+void LogStartupFailure(const QStringList& arguments, const QString& message);
+
 // The controller of a run: the state the main window owns and the operations its actions start.
 // The window and the console front end drive the same object.
 class Workflow {
@@ -26,7 +31,9 @@ public:
     Workflow(UserInterface& ui, const QStringList& arguments);
 
     RunState& State() { return Run; }
+    // The port the run talks through: the front end's, with the run log behind it.
     UserInterface& Ui() { return Interface; }
+    RunLog& Log() { return TheLog; }
     FirebirdConnection& Connection() { return SQLConnectionMain; }
 
     void WriteLog(const QString& line);
@@ -49,8 +56,9 @@ public:
 private:
     Workflow(UserInterface& ui, const QStringList& arguments, const class Impostazioni& settings);
 
-    UserInterface& Interface;
+    RunLog TheLog;
     RunState Run;
+    LoggedInterface Interface;
     FirebirdConnection SQLConnectionMain;
     HttpClient IdHTTP;
     FileSystem Files;

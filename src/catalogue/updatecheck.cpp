@@ -7,6 +7,7 @@
 #include "catalogue/versionnumber.h"
 #include "core/busyscope.h"
 #include "core/error.h"
+#include "core/runlog.h"
 #include "core/runstate.h"
 #include "core/services.h"
 #include "core/userinterface.h"
@@ -237,6 +238,23 @@ private:
     QList<QPair<QString, bool>> Unsized;
 };
 
+// The rows of the check as the run log keeps them, in words.
+void LogChecklist(RunLog& log, const QList<ChecklistRow>& rows) {
+    if (rows.isEmpty()) {
+        log.Write(QStringLiteral("Controllo: nessun aggiornamento"));
+        return;
+    }
+    QStringList lines;
+    for (const ChecklistRow& row : rows) {
+        QString line = "Controllo: " + row.Caption + " installato " + row.SubItem(0) +
+                       ", disponibile " + row.SubItem(1);
+        if (!row.SubItem(2).isEmpty())
+            line += ", " + row.SubItem(2) + " KB";
+        lines.append(line + (row.Checked ? ", proposto" : ", non proposto"));
+    }
+    log.Write(lines.join('\n'));
+}
+
 } // namespace
 
 void ActionControllaExecute(const Services& services) {
@@ -250,6 +268,9 @@ void ActionControllaExecute(const Services& services) {
     QDir().mkpath(run.CopyFolder);
     QFile file(localCopy);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        services.Log.Reason(OrvantoError::Failure(QStringLiteral("Scrittura del file"), localCopy,
+                                                  file.errorString())
+                                .Message());
         ui.ShowMessage(AdministratorMessage);
         return;
     }
@@ -271,5 +292,6 @@ void ActionControllaExecute(const Services& services) {
     }
 
     run.UpdateButtonVisible = run.ShowAll || AnyChecked(run.Checklist);
+    LogChecklist(services.Log, run.Checklist);
     ui.ChecklistChanged();
 }

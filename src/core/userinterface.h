@@ -15,6 +15,9 @@ public:
     virtual bool AskYesNo(const QString& text) = 0;
     // The program's default error handler: an error box titled "Orvanto".
     virtual void ShowError(const QString& text) = 0;
+    // The reasons behind the failure that the message or error just shown tells of, one per
+    // line. The console prints them below the message; the window leaves them to the run log.
+    virtual void ShowReason(const QString& reason) = 0;
 
     virtual void AppendLog(const QString& line) = 0;
     virtual void ClearLog() = 0;

@@ -3,6 +3,7 @@
 #include "catalogue/requiredfiles.h"
 #include "catalogue/updatecheck.h"
 #include "core/filesystem.h"
+#include "core/runlog.h"
 #include "core/runstate.h"
 #include "core/services.h"
 #include "core/userinterface.h"
@@ -46,20 +47,29 @@ bool ApplyUpdates(const Services& services, UpdateJournal& journal) {
     QStringList installed;
     for (const auto& [row, file] : SelectedFiles(run)) {
         const QString source = JoinPath(run.CopyFolder, file.FileName);
-        if (!FileExists(source))
+        if (!FileExists(source)) {
+            services.Log.Reason("File mancante nella cartella di lavoro: " + source);
             return false;
+        }
         if (file.ComponentName == Component::Schema) {
             journal.RunningScript = file.FileName;
             WriteJournal(files, journal);
-            if (RunCommand(ScriptCommand(run.IsqlCommand, source, run.DatabasePath)) != 0)
+            QString failure;
+            if (RunCommand(ScriptCommand(run.IsqlCommand, source, run.DatabasePath), nullptr,
+                           &failure) != 0) {
+                services.Log.Reason("Script " + file.FileName + ": " + failure);
                 return false;
+            }
             journal.RunningScript.clear();
             WriteJournal(files, journal);
         } else {
             const bool updater = file.FileName.toLower() == UpdaterExecutableName.toLower();
             // The running updater is given up only for a program that can take its place.
-            if (updater && !IsRunnableProgram(source))
+            if (updater && !IsRunnableProgram(source)) {
+                services.Log.Reason("Il nuovo Orvanto non può essere eseguito su questo sistema: " +
+                                    source);
                 return false;
+            }
             ReplaceFile(files, source, InstalledPath(file));
             installed.append(InstalledPath(file));
             if (file.FileName.toLower() == VelmoraExecutable)
@@ -80,9 +90,13 @@ bool ApplyUpdates(const Services& services, UpdateJournal& journal) {
     FinishUpdate(files, journal);
 
     if (!newOrvanto.isEmpty()) {
+        // The log ends here for this process; the new updater goes on with its own entries.
+        services.Log.Write("Esito: aggiornamento riuscito, si avvia Orvanto " + newOrvanto);
         ReplaceProcess(JoinPath(GetProgramFolder(), UpdaterExecutableName),
                        QStringList{UpdaterExecutableName} + run.RestartArguments);
         // The new updater could not be started: the update is undone.
+        services.Log.Reason("Impossibile avviare il nuovo Orvanto: " +
+                            JoinPath(GetProgramFolder(), UpdaterExecutableName));
         journal.Phase = UpdateJournal::Stage::Applying;
         WriteJournal(files, journal);
         return false;

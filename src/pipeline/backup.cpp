@@ -1,7 +1,9 @@
 #include "pipeline/backup.h"
 
 #include "catalogue/requiredfiles.h"
+#include "core/error.h"
 #include "core/filesystem.h"
+#include "core/runlog.h"
 #include "core/runstate.h"
 #include "core/services.h"
 #include "environment/databaseconnection.h"
@@ -12,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <algorithm>
+#include <filesystem>
 
 namespace {
 
@@ -55,8 +58,15 @@ QString BackupArchiveName(const QDateTime& moment) {
 bool MakeBackup(const Services& services, UpdateJournal& journal) {
     const RunState& run = services.Run;
     journal.Archive = JoinPath(run.BackupFolder, BackupArchiveName(QDateTime::currentDateTime()));
-    if (!QDir().mkpath(run.BackupFolder))
+    std::error_code made;
+    std::filesystem::create_directories(QFile::encodeName(run.BackupFolder).toStdString(), made);
+    if (made) {
+        services.Log.Reason(OrvantoError::Failure(QStringLiteral("Creazione della cartella"),
+                                                  run.BackupFolder,
+                                                  QString::fromStdString(made.message()))
+                                .Message());
         return false;
+    }
     QStringList installed;
     for (const RequiredFile& file : run.RequiredFiles) {
         const QString path = InstalledPath(file);
@@ -71,11 +81,18 @@ bool MakeBackup(const Services& services, UpdateJournal& journal) {
     const QString partial = journal.Archive + PartialSuffix;
     services.Files.Remove(partial);
     // Without any file the archiver would pack its whole working folder.
-    if (!installed.isEmpty() && RunCommand(BackupCommand(partial, installed)) != 0)
+    QString failure;
+    if (!installed.isEmpty() &&
+        RunCommand(BackupCommand(partial, installed), nullptr, &failure) != 0) {
+        services.Log.Reason(failure);
         return false;
+    }
     const bool database = DatabaseJoinsBackup(services);
-    if (database && RunCommand(DatabaseBackupCommand(partial, run.DatabasePath)) != 0)
+    if (database &&
+        RunCommand(DatabaseBackupCommand(partial, run.DatabasePath), nullptr, &failure) != 0) {
+        services.Log.Reason(failure);
         return false;
+    }
     if (installed.isEmpty() && !database)
         return true;
     services.Files.SyncFile(partial);

@@ -1,5 +1,6 @@
 #include "pipeline/commandrunner.h"
 
+#include "core/error.h"
 #include "environment/databaseconnection.h"
 #include "environment/lowlevel.h"
 #include "platform/process.h"
@@ -9,6 +10,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <algorithm>
 
 namespace {
 
@@ -108,38 +110,71 @@ QString InterpreterCommandLine(const QString& commandLine) {
     return '"' + commandLine + '"';
 }
 
-int RunCommand(const QString& commandLine, QByteArray* output) {
+namespace {
+
+// The last few lines a command wrote, error output first, on one line for the log.
+QString OutputTail(const QByteArray& errors, const QByteArray& output) {
+    const QByteArray& chosen = errors.trimmed().isEmpty() ? output : errors;
+    QStringList lines;
+    for (const QByteArray& line : chosen.split('\n')) {
+        const QString text = QString::fromLocal8Bit(line).trimmed();
+        if (!text.isEmpty())
+            lines.append(text);
+    }
+    return lines.mid(std::max<qsizetype>(0, lines.size() - 5)).join(QStringLiteral(" / "));
+}
+
+} // namespace
+
+int RunCommand(const QString& commandLine, QByteArray* output, QString* failure) {
     QStringList arguments =
         SplitCommandLine(WithoutInterpreterQuotes(InterpreterCommandLine(commandLine)));
-    if (arguments.isEmpty())
+    const QString program = arguments.isEmpty() ? QString() : ResolveProgram(arguments.takeFirst());
+    if (program.isEmpty()) {
+        if (failure)
+            *failure = QStringLiteral("Programma non trovato: ") + commandLine.section(' ', 0, 0);
         return -1;
-    const QString program = ResolveProgram(arguments.takeFirst());
-    if (program.isEmpty())
-        return -1;
+    }
     QProcess process;
     process.setProgram(program);
     process.setArguments(arguments);
     process.setWorkingDirectory(GetProgramFolder());
     process.setStandardInputFile(QProcess::nullDevice());
-    if (!output)
+    if (!output && !failure)
         process.setStandardOutputFile(QProcess::nullDevice());
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.setProcessChannelMode(failure ? QProcess::SeparateChannels
+                                          : QProcess::ForwardedErrorChannel);
     process.setChildProcessModifier(EndWithParent);
     process.start();
-    if (!process.waitForStarted(-1) || !process.waitForFinished(-1) ||
-        process.exitStatus() != QProcess::NormalExit)
-        return -1;
+    const bool ended = process.waitForStarted(-1) && process.waitForFinished(-1) &&
+                       process.exitStatus() == QProcess::NormalExit;
+    const QByteArray standardOutput = process.readAllStandardOutput();
     if (output)
-        *output = process.readAllStandardOutput();
-    return process.exitCode();
+        *output = standardOutput;
+    const int status = ended ? process.exitCode() : -1;
+    if (failure && status != 0) {
+        const QString how =
+            ended ? QStringLiteral("terminato con codice %1").arg(status)
+                  : QStringLiteral("non avviato o interrotto (%1)").arg(process.errorString());
+        const QString tail = OutputTail(process.readAllStandardError(), standardOutput);
+        *failure = QFileInfo(program).fileName() + " " + how + (tail.isEmpty() ? "" : ": " + tail);
+    }
+    return status;
 }
 
-bool TestArchive(const QString& package) {
-    return RunCommand(ArchiveTestCommand(package)) == 0;
+bool TestArchive(const QString& package, QString* failure) {
+    return RunCommand(ArchiveTestCommand(package), nullptr, failure) == 0;
 }
 
-bool ExtractArchive(const QString& package, bool deleteAfter) {
-    if (RunCommand(PackageUnpackCommand(package)) != 0)
+bool ExtractArchive(const QString& package, bool deleteAfter, QString* failure) {
+    if (RunCommand(PackageUnpackCommand(package), nullptr, failure) != 0)
         return false;
-    return !deleteAfter || QFile::remove(package);
+    QFile file(package);
+    if (!deleteAfter || file.remove())
+        return true;
+    if (failure)
+        *failure = OrvantoError::Failure(QStringLiteral("Eliminazione del file"), package,
+                                         file.errorString())
+                       .Message();
+    return false;
 }

@@ -29,11 +29,13 @@ QString InterpreterCommandLine(const QString& commandLine);
 // The command runs in the program folder with no input; its output is not kept, its error output
 // goes to ours, or into `output` when it is given. The command ends with the updater, so that
 // nothing it started goes on changing the installation after an interruption. Returns the exit
-// status, -1 when the program cannot start or crashes.
-int RunCommand(const QString& commandLine, QByteArray* output = nullptr);
+// status, -1 when the program cannot start or crashes. With `failure`, a command that does not
+// succeed leaves there the reason: the program, its exit status and the last lines it wrote.
+int RunCommand(const QString& commandLine, QByteArray* output = nullptr,
+               QString* failure = nullptr);
 
-// True when the archiver finds the package sound.
-bool TestArchive(const QString& package);
+// True when the archiver finds the package sound; `failure` as for RunCommand.
+bool TestArchive(const QString& package, QString* failure = nullptr);
 // Unpacks the package into its folder; with deleteAfter the package file must then be deleted
-// as well for the result to be true.
-bool ExtractArchive(const QString& package, bool deleteAfter);
+// as well for the result to be true. `failure` as for RunCommand.
+bool ExtractArchive(const QString& package, bool deleteAfter, QString* failure = nullptr);

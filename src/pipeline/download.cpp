@@ -2,6 +2,7 @@
 
 #include "catalogue/requiredfiles.h"
 #include "core/error.h"
+#include "core/runlog.h"
 #include "core/runstate.h"
 #include "core/services.h"
 #include "core/userinterface.h"
@@ -29,6 +30,7 @@ const QString DownloadCaption = QStringLiteral("Download");
 const QString PackageFailedMessage = QStringLiteral("Impossibile scaricare ");
 const QString WriteOperation = QStringLiteral("Scrittura del file");
 const QString UnavailableDigest = QStringLiteral("Calcolo SHA-256 non riuscito");
+const QString UnpackOperation = QStringLiteral("Estrazione del pacchetto");
 constexpr int PackageAttempts = 4;
 // Packages fetched at once: enough to hide the round trips of a slow link, few enough to leave
 // each transfer a fair share of it.
@@ -166,18 +168,33 @@ bool FitsUnpacked(const QString& package, qint64 unpackedSize) {
 
 // Unpacks a package that holds only its file, and checks that a plain file came out. A package
 // whose SHA-256 already matched the catalogue is decoded once: the extraction checks every CRC
-// and fails on a mismatch. Without a SHA-256 the archive is tested first.
-bool Unpack(const QString& package, const QString& fileName, bool checksumMatched) {
+// and fails on a mismatch. Without a SHA-256 the archive is tested first. Gives the reason when
+// the file did not come out, nothing when it did.
+QString Unpack(const QString& package, const QString& fileName, bool checksumMatched) {
     const std::optional<qint64> size = SoleFileSize(package, fileName);
-    if (!size || !FitsUnpacked(package, *size) || (!checksumMatched && !TestArchive(package)))
-        return false;
+    if (!size)
+        return OrvantoError::Failure(UnpackOperation, package,
+                                     "l'archivio non contiene soltanto il file " + fileName)
+            .Message();
+    if (!FitsUnpacked(package, *size))
+        return OrvantoError::Failure(
+                   UnpackOperation, package,
+                   QStringLiteral("%1 byte estratti, oltre lo spazio libero o il limite")
+                       .arg(*size))
+            .Message();
+    QString failure;
+    if (!checksumMatched && !TestArchive(package, &failure))
+        return failure;
     const QString unpacked = JoinPath(QFileInfo(package).path(), fileName);
-    const bool extracted = ExtractArchive(package, true);
+    const bool extracted = ExtractArchive(package, true, &failure);
     if (!extracted || QFileInfo(unpacked).isSymLink() || !QFileInfo(unpacked).isFile()) {
         QFile::remove(unpacked);
-        return false;
+        return extracted ? OrvantoError::Failure(UnpackOperation, package,
+                                                 "non ne è uscito il file " + fileName)
+                               .Message()
+                         : failure;
     }
-    return true;
+    return {};
 }
 
 // One package's download over its attempts: a transfer broken part-way is resumed from where
@@ -227,8 +244,13 @@ public:
         return &Request;
     }
 
+    // Why the last attempt failed.
+    const QString& Failure() const { return LastFailure; }
+
     // Judges the attempt that ended: true when another one is due.
     bool Ended() {
+        if (!Request.Ok())
+            NoteFailure(Request.Error);
         if (!Request.Ok() && IsDelta()) {
             UseFullPackage();
             return State == Outcome::Running;
@@ -241,6 +263,10 @@ public:
             return false;
         }
         if (Complete()) {
+            S.Log.Write(QStringLiteral("Scaricato %1 (%2 byte)%3")
+                            .arg(ServedName)
+                            .arg(DoneBytes)
+                            .arg(IsDelta() ? QStringLiteral(", file ricostruito") : QString()));
             State = Outcome::Unpacked;
             return false;
         }
@@ -260,6 +286,13 @@ public:
 private:
     bool IsDelta() const { return ServedName != Name + ".7z"; }
 
+    void NoteFailure(const QString& reason) {
+        LastFailure = reason;
+        S.Log.Write(QStringLiteral("Tentativo %1 di %2 non riuscito: %3")
+                        .arg(Attempts)
+                        .arg(ServedName, reason));
+    }
+
     void Fetch(const QString& served) {
         ServedName = served;
         Package = JoinPath(S.Run.CopyFolder, served);
@@ -273,16 +306,23 @@ private:
     void UseFullPackage() {
         Fetch(Name + ".7z");
         // With a signed catalogue a package that the signature does not cover is never fetched.
-        if (Expected.isEmpty() && S.Run.CatalogueSigned())
+        if (Expected.isEmpty() && S.Run.CatalogueSigned()) {
+            NoteFailure("il catalogo firmato non dà lo SHA-256 di " + ServedName);
             State = Outcome::Refused;
+        }
     }
 
     // Puts the received package in place when its checksum matches, and unpacks it, or rebuilds
     // the file from the delta.
     bool Complete() {
         Partial->Close();
-        if (!Expected.isEmpty() && Expected.compare(Partial->HexDigest(), Qt::CaseInsensitive) != 0)
+        const QString received = Expected.isEmpty() ? QString() : Partial->HexDigest();
+        if (received.compare(Expected, Qt::CaseInsensitive) != 0) {
+            NoteFailure(OrvantoError::Failure(QStringLiteral("Controllo SHA-256"), Request.Address,
+                                              "atteso " + Expected + ", ricevuto " + received)
+                            .Message());
             return false;
+        }
         std::error_code error;
         std::filesystem::rename(QFile::encodeName(Partial->FileName()).toStdString(),
                                 QFile::encodeName(Package).toStdString(), error);
@@ -291,26 +331,35 @@ private:
                                         QString::fromStdString(error.message()));
         DoneBytes = Partial->Held();
         Partial.reset();
-        if (!(IsDelta() ? Rebuild() : Unpack(Package, Name, !Expected.isEmpty())))
+        const QString failure = IsDelta() ? Rebuild() : Unpack(Package, Name, !Expected.isEmpty());
+        if (!failure.isEmpty()) {
+            NoteFailure(failure);
             return false;
+        }
         Done = true;
         return true;
     }
 
-    // The file rebuilt from the installed one and the delta, with the SHA-256 the catalogue gives.
-    bool Rebuild() {
+    // The file rebuilt from the installed one and the delta, with the SHA-256 the catalogue
+    // gives. Gives the reason when it could not be rebuilt, nothing when it was.
+    QString Rebuild() {
         const QString output = JoinPath(S.Run.CopyFolder, Name);
-        bool rebuilt = false;
+        QString failure;
         try {
             RebuildFromDelta(S.Run.Deltas.value(Name).Reference, Package, output);
-            rebuilt = S.Run.FileChecksums.value(Name).compare(FileSha256(output),
-                                                              Qt::CaseInsensitive) == 0;
-        } catch (const OrvantoError&) {
+            const QString expected = S.Run.FileChecksums.value(Name);
+            const QString rebuilt = FileSha256(output);
+            if (expected.compare(rebuilt, Qt::CaseInsensitive) != 0)
+                failure = OrvantoError::Failure(QStringLiteral("Controllo SHA-256"), output,
+                                                "atteso " + expected + ", ricostruito " + rebuilt)
+                              .Message();
+        } catch (const OrvantoError& error) {
+            failure = error.Message();
         }
         QFile::remove(Package);
-        if (!rebuilt)
+        if (!failure.isEmpty())
             QFile::remove(output);
-        return rebuilt;
+        return failure;
     }
 
     const Services& S;
@@ -319,6 +368,7 @@ private:
     QString Package;
     QString Expected;
     HttpRequest Request;
+    QString LastFailure;
     std::unique_ptr<PartialPackage> Partial;
     int Attempts = 0;
     bool Done = false;
@@ -379,7 +429,8 @@ bool DownloadFiles(const Services& services, const QStringList& fileNames) {
     bool written = true;
     try {
         services.Http.Run(queue, ConcurrentDownloads, observer);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        services.Log.Reason(ExceptionMessage(error));
         written = false;
     }
 
@@ -391,10 +442,13 @@ bool DownloadFiles(const Services& services, const QStringList& fileNames) {
             continue;
         case PackageDownload::Outcome::Refused:
             ui.SetDownloadCaption(DownloadCaption + " " + download->FileName());
+            services.Log.Reason(download->Failure());
             ui.ShowMessage(PackageFailedMessage + QuoteSingle(download->FileName()));
             break;
         default:
             ui.SetDownloadCaption(DownloadCaption + " " + download->FileName());
+            if (!download->Failure().isEmpty())
+                services.Log.Reason(download->Failure());
             break;
         }
         services.Run.DownloadedCount += unpacked;
@@ -432,7 +486,8 @@ bool DownloadUpdates(const Services& services) {
         ui.SetDownloadCaption(DownloadCaption);
         ui.ProcessEvents();
         return true;
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
+        services.Log.Reason(ExceptionMessage(error));
         return false;
     }
 }

@@ -4,6 +4,7 @@
 #include "core/busyscope.h"
 #include "core/error.h"
 #include "core/filesystem.h"
+#include "core/runlog.h"
 #include "core/services.h"
 #include "core/userinterface.h"
 #include "environment/databaseconnection.h"
@@ -35,35 +36,52 @@ QStringList AddedFiles(const RunState& run) {
 // from the backup. An error's reason goes to the log.
 bool ApplyOrRollBack(const Services& services, UpdateJournal& journal) {
     try {
-        if (ApplyUpdates(services, journal))
+        if (services.Log.TimedStep(QStringLiteral("applicazione degli aggiornamenti"),
+                                   [&] { return ApplyUpdates(services, journal); }))
             return true;
     } catch (const std::exception& error) {
         // Without a journal the update has finished and only the closing check failed: that
         // error is the check's own.
         if (!UpdateUnfinished())
             throw;
+        services.Log.Reason(ExceptionMessage(error));
         services.Ui.AppendLog(ExceptionMessage(error));
     }
     try {
-        RollBack(services, journal);
+        services.Log.TimedStep(QStringLiteral("ripristino dalla copia di sicurezza"), [&] {
+            RollBack(services, journal);
+            return true;
+        });
     } catch (const std::exception& error) {
         // The journal stays; the next start finishes the rollback.
+        services.Log.Reason(ExceptionMessage(error));
         services.Ui.AppendLog(ExceptionMessage(error));
     }
     return false;
 }
 
+// The files the update is about to fetch, as the run log names them.
+void LogSelection(const Services& services) {
+    QStringList names;
+    for (const SelectedFile& selected : SelectedFiles(services.Run))
+        names.append(selected.File.FileName);
+    services.Log.Write("Da aggiornare: " + names.join(QStringLiteral(", ")));
+}
+
 // Runs the steps in their order; the message of the step that failed, or nothing.
 std::optional<QString> RunSteps(const Services& services) {
     const BusyScope busy(services.Ui);
+    RunLog& log = services.Log;
     // An update left unfinished must be ended before another one may start.
     if (UpdateUnfinished())
         return UnfinishedUpdateMessage;
-    if (!DownloadUpdates(services))
+    LogSelection(services);
+    if (!log.TimedStep(QStringLiteral("scaricamento"), [&] { return DownloadUpdates(services); }))
         return DownloadFailedMessage;
     services.Connection.Close();
     UpdateJournal journal;
-    if (!MakeBackup(services, journal))
+    if (!log.TimedStep(QStringLiteral("copia di sicurezza"),
+                       [&] { return MakeBackup(services, journal); }))
         return BackupFailedMessage;
     journal.AddedFiles = AddedFiles(services.Run);
     WriteJournal(services.Files, journal);
@@ -76,7 +94,15 @@ std::optional<QString> RunSteps(const Services& services) {
 } // namespace
 
 bool ActionAggiornaExecute(const Services& services, const std::function<void()>& reset) {
-    const std::optional<QString> failure = RunSteps(services);
+    std::optional<QString> failure;
+    try {
+        failure = RunSteps(services);
+    } catch (const std::exception&) {
+        services.Log.Write(QStringLiteral("Esito: aggiornamento non riuscito"));
+        throw;
+    }
+    services.Log.Write(failure ? QStringLiteral("Esito: aggiornamento non riuscito")
+                               : QStringLiteral("Esito: aggiornamento riuscito"));
     if (!failure)
         return true;
     services.Ui.ShowMessage(*failure);

@@ -72,14 +72,14 @@ public:
 
     bool Update(FileSystem& files) {
         Prepare();
-        const Services steps{Site.Run, Site.Ui, Site.Http, Site.Connection, files};
+        const Services steps{Site.Run, Site.Ui, Site.Http, Site.Connection, files, Site.Log};
         return ActionAggiornaExecute(steps, [] {});
     }
 
     // A new start: what the show-time sequence does before the check.
     void Recover(FileSystem& files) {
         Prepare();
-        RecoverInterruptedUpdate({Site.Run, Site.Ui, Site.Http, Site.Connection, files});
+        RecoverInterruptedUpdate({Site.Run, Site.Ui, Site.Http, Site.Connection, files, Site.Log});
         ScanWorkFolders(Site.Run, 5);
     }
 

@@ -15,6 +15,11 @@ void RecordingInterface::ShowError(const QString& text) {
     Events.append("error: " + text);
 }
 
+void RecordingInterface::ShowReason(const QString& reason) {
+    Reasons.append(reason);
+    Events.append("reason: " + reason);
+}
+
 void RecordingInterface::AppendLog(const QString& line) {
     Log.append(line);
     Events.append("log: " + line);

@@ -12,6 +12,7 @@ class RecordingInterface : public UserInterface {
 public:
     QStringList Messages;
     QStringList Errors;
+    QStringList Reasons;
     QStringList Questions;
     QList<bool> Answers;
     QStringList Log;
@@ -31,6 +32,7 @@ public:
     void ShowMessage(const QString& text) override;
     bool AskYesNo(const QString& text) override;
     void ShowError(const QString& text) override;
+    void ShowReason(const QString& reason) override;
     void AppendLog(const QString& line) override;
     void ClearLog() override;
     void SetDownloadCaption(const QString& caption) override;

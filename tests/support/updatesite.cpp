@@ -9,7 +9,9 @@
 #include <stdexcept>
 
 UpdateSite::UpdateSite(const QString& schemaStep)
-    : Http(Ui, {}), Steps{Run, Ui, Http, Connection, Files} {
+    : Http(Ui, {}),
+      Log(Install.ProgramFolder() + "Orvo/orvanto.log"), Steps{Run,        Ui,    Http,
+                                                               Connection, Files, Log} {
     QDir().mkpath(ServedFolder());
     Server = std::make_unique<NginxServer>(ServedFolder());
     Install.WriteSettings("[PRINCIPALE]\r\nVersione=3.11.0\r\n[ORVANTO]\r\nRemote url=" +

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/filesystem.h"
+#include "core/runlog.h"
 #include "core/runstate.h"
 #include "core/services.h"
 #include "environment/databaseconnection.h"
@@ -14,7 +15,8 @@
 #include <memory>
 
 // A temporary installation with its own update server (a real nginx serving a folder), an
-// embedded database "velmora.fdb" at a chosen schema step, and the services a run works with.
+// embedded database "velmora.fdb" at a chosen schema step, and the services a run works with
+// (the run log in the installation's Orvo folder).
 // The run state is set as the environment analysis would set it for an embedded installation
 // with isql.
 class UpdateSite {
@@ -37,5 +39,6 @@ public:
     FirebirdConnection Connection;
     HttpClient Http;
     FileSystem Files;
+    RunLog Log;
     Services Steps;
 };

@@ -1,0 +1,86 @@
+#include "core/runlog.h"
+
+#include "environment/lowlevel.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLocale>
+
+RunLog::RunLog(const QString& path) : FilePath(path) {}
+
+void RunLog::Write(const QString& text) {
+    if (FilePath.isEmpty())
+        return;
+    QString entry = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss "));
+    entry += QString(text).replace('\r', QString()).replace('\n', QStringLiteral("\n    "));
+    Append(entry.toUtf8() + '\n');
+}
+
+void RunLog::Reason(const QString& reason) {
+    Write(QStringLiteral("Motivo: ") + reason);
+    Pending.append(reason);
+}
+
+QString RunLog::TakeReasons() {
+    const QString reasons = Pending.join('\n');
+    Pending.clear();
+    return reasons;
+}
+
+bool RunLog::Open() {
+    if (File.isOpen())
+        return true;
+    QDir().mkpath(QFileInfo(FilePath).path());
+    File.setFileName(FilePath);
+    if (!File.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return false;
+    Size = File.size();
+    return true;
+}
+
+void RunLog::Append(const QByteArray& bytes) {
+    if (!Open())
+        return;
+    if (Size > 0 && Size + bytes.size() > Cap) {
+        File.close();
+        const QString older = FilePath + QStringLiteral(".1");
+        QFile::remove(older);
+        QFile::rename(FilePath, older);
+        if (!Open())
+            return;
+    }
+    // Unbuffered: one write per entry, so an entry is either whole in the file or absent.
+    const qint64 written = File.write(bytes);
+    if (written > 0)
+        Size += written;
+}
+
+bool RunLog::TimedStep(const QString& name, const std::function<bool()>& step) {
+    Write(QStringLiteral("Inizio: ") + name);
+    QElapsedTimer clock;
+    clock.start();
+    bool done = false;
+    const auto end = [&] {
+        Write((done ? QStringLiteral("Fine: ") : QStringLiteral("Non riuscito: ")) + name + " (" +
+              FormatSeconds(clock.elapsed()) + ")");
+    };
+    try {
+        done = step();
+    } catch (...) {
+        end();
+        throw;
+    }
+    end();
+    return done;
+}
+
+QString RunLogPath() {
+    return JoinPath(GetProgramFolder(), QStringLiteral("Orvo/orvanto.log"));
+}
+
+QString FormatSeconds(qint64 milliseconds) {
+    return QLocale(QLocale::Italian).toString(static_cast<double>(milliseconds) / 1000.0, 'f', 1) +
+           QStringLiteral(" s");
+}
