@@ -315,6 +315,7 @@ QWidget* TFormOrvanto::BuildInfoCard() {
     EditApplicationPath = InfoEdit("EditApplicationPath");
     EditIniPath = InfoEdit("EditIniPath");
     EditCatalogueProtection = InfoEdit("EditCatalogueProtection");
+    EditRunLog = InfoEdit("EditRunLog");
     left->addWidget(CheckBoxRemoteUrl);
     left->addWidget(InfoLabel("LabelApplicationPath", "Percorso applicazione"));
     left->addWidget(EditApplicationPath);
@@ -322,6 +323,8 @@ QWidget* TFormOrvanto::BuildInfoCard() {
     left->addWidget(EditIniPath);
     left->addWidget(InfoLabel("LabelCatalogueProtection", "Protezione aggiornamenti"));
     left->addWidget(EditCatalogueProtection);
+    left->addWidget(InfoLabel("LabelRunLog", "Registro delle operazioni"));
+    left->addWidget(EditRunLog);
     left->addStretch();
 
     CheckBoxEmbedded = new QCheckBox(QStringLiteral("Embedded"));
@@ -525,6 +528,7 @@ void TFormOrvanto::EnvironmentChanged() {
     ShowText(EditApplicationPath, info.ApplicationPath);
     ShowText(EditIniPath, info.IniPath);
     ShowText(EditCatalogueProtection, info.CatalogueProtection);
+    ShowText(EditRunLog, Flow->Log().Path());
     ShowText(EditServer, info.Server);
     EditServer->setVisible(!info.Server.isEmpty());
     LabelServer->setVisible(!info.Server.isEmpty());

@@ -89,6 +89,7 @@ private:
     QLineEdit* EditApplicationPath = nullptr;
     QLineEdit* EditIniPath = nullptr;
     QLineEdit* EditCatalogueProtection = nullptr;
+    QLineEdit* EditRunLog = nullptr;
     QLabel* LabelServer = nullptr;
     QLineEdit* EditServer = nullptr;
     QLineEdit* EditFirebirdDirectory = nullptr;

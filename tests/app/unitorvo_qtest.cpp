@@ -141,6 +141,8 @@ private slots:
             QVERIFY(!url->isEnabled());
             QCOMPARE(window.findChild<QLineEdit*>("EditIniPath")->text(),
                      Install->ProgramFolder() + "velmora.ini");
+            QCOMPARE(window.findChild<QLineEdit*>("EditRunLog")->text(),
+                     Install->ProgramFolder() + "Orvo/orvanto.log");
             QCOMPARE(window.findChild<QCheckBox*>("CheckBoxEmbedded")->checkState(),
                      Qt::PartiallyChecked);
         }
