@@ -226,10 +226,17 @@ struct HttpClient::Transfer {
                          Secure() ? QStringLiteral("da un indirizzo https si segue solo https")
                                   : QStringLiteral("si seguono solo indirizzi http e https")));
         }
-        if (result != CURLE_OK)
-            return RequestFailure(address, ErrorText[0] != '\0'
-                                               ? QString::fromUtf8(ErrorText)
-                                               : QString::fromUtf8(curl_easy_strerror(result)));
+        // An error status says more in its own words than libcurl's English text.
+        if (result == CURLE_HTTP_RETURNED_ERROR && Request.Status >= 400)
+            return RequestFailure(address, QStringLiteral("risposta HTTP %1").arg(Request.Status));
+        if (result != CURLE_OK) {
+            const QString text =
+                QString::fromUtf8(ErrorText[0] != '\0' ? ErrorText : curl_easy_strerror(result));
+            return RequestFailure(address,
+                                  result == CURLE_PARTIAL_FILE
+                                      ? "connessione chiusa prima della fine (" + text + ")"
+                                      : text);
+        }
         if (Request.Status < 200 || Request.Status > 299)
             return RequestFailure(address, QStringLiteral("risposta HTTP %1").arg(Request.Status));
         return {};

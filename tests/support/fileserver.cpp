@@ -14,6 +14,8 @@ FileServer::FileServer(const QString& root, const Options& options)
                              "--delay-ms",  QString::number(options.DelayMs)};
     if (options.BreakAfter >= 0)
         arguments << "--break-after" << QString::number(options.BreakAfter);
+    if (options.BreakAlways)
+        arguments << "--break-always";
     if (options.IgnoreRange)
         arguments << "--ignore-range";
     Process->setProcessChannelMode(QProcess::ForwardedErrorChannel);

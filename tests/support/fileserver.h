@@ -8,7 +8,8 @@
 
 // The small loopback HTTP server of the tests and benchmarks (loopback-http-server) serving a
 // folder: keep-alive, byte ranges with an ETag validator, and on demand a delay before every
-// answer, a connection closed part-way through the first body of each file, or ranges ignored.
+// answer, a connection closed part-way through the first body of each file (or every body), or
+// ranges ignored.
 class FileServer {
 public:
     struct Options {
@@ -17,6 +18,8 @@ public:
         int JitterMs = 0;
         // Closes the connection after this many bytes of each file's first body; -1: never.
         qint64 BreakAfter = -1;
+        // With BreakAfter: every body breaks, resumed ones too.
+        bool BreakAlways = false;
         bool IgnoreRange = false;
     };
 
