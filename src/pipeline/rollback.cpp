@@ -2,6 +2,7 @@
 
 #include "catalogue/requiredfiles.h"
 #include "core/filesystem.h"
+#include "core/runlog.h"
 #include "core/runstate.h"
 #include "core/services.h"
 #include "environment/databaseconnection.h"
@@ -18,14 +19,21 @@ QString StagingFolder() {
     return AddTrailingSeparator(JoinPath(GetProgramFolder(), QStringLiteral("Orvo/Ripristino")));
 }
 
-// Unpacks the whole archive into an empty staging folder and syncs what came out.
-RollbackResult Stage(FileSystem& files, const QString& archive, const QString& staging) {
+// Unpacks the whole archive into an empty staging folder and syncs what came out; the log gets
+// the reason when that cannot be done.
+RollbackResult Stage(FileSystem& files, RunLog& log, const QString& archive,
+                     const QString& staging) {
     QDir(staging).removeRecursively();
-    if (!QDir().mkpath(staging))
+    if (!QDir().mkpath(staging)) {
+        log.Reason("Impossibile creare la cartella " + staging);
         return RollbackResult::StagingFailed;
-    if (RunCommand(ArchiveRestoreCommand(archive, staging)) != 0)
+    }
+    QString failure;
+    if (RunCommand(ArchiveRestoreCommand(archive, staging), nullptr, &failure) != 0) {
+        log.Reason(failure);
         return TestArchive(archive) ? RollbackResult::StagingFailed
                                     : RollbackResult::ArchiveUnusable;
+    }
     for (const QString& name : QDir(staging).entryList(QDir::Files | QDir::Hidden))
         files.SyncFile(staging + name);
     files.SyncFolder(staging);
@@ -37,7 +45,7 @@ RollbackResult Stage(FileSystem& files, const QString& archive, const QString& s
 RollbackResult RollBack(const Services& services, const UpdateJournal& journal) {
     FileSystem& files = services.Files;
     const QString staging = StagingFolder();
-    const RollbackResult staged = Stage(files, journal.Archive, staging);
+    const RollbackResult staged = Stage(files, services.Log, journal.Archive, staging);
     if (staged != RollbackResult::Done)
         return staged;
     // From here on the installation is being put back, whatever the journal said before.

@@ -48,10 +48,8 @@ bool ApplyOrRollBack(const Services& services, UpdateJournal& journal) {
         services.Ui.AppendLog(ExceptionMessage(error));
     }
     try {
-        services.Log.TimedStep(QStringLiteral("ripristino dalla copia di sicurezza"), [&] {
-            RollBack(services, journal);
-            return true;
-        });
+        services.Log.TimedStep(QStringLiteral("ripristino dalla copia di sicurezza"),
+                               [&] { return RollBack(services, journal) == RollbackResult::Done; });
     } catch (const std::exception& error) {
         // The journal stays; the next start finishes the rollback.
         services.Log.Reason(ExceptionMessage(error));

@@ -18,9 +18,9 @@ public:
         int JitterMs = 0;
         // Closes the connection after this many bytes of each file's first body; -1: never.
         qint64 BreakAfter = -1;
+        bool IgnoreRange = false;
         // With BreakAfter: every body breaks, resumed ones too.
         bool BreakAlways = false;
-        bool IgnoreRange = false;
     };
 
     FileServer(const QString& root, const Options& options);
