@@ -93,19 +93,26 @@ void DemoSite::Write(const QString& relativeToProgramFolder, const QByteArray& c
 }
 
 DemoSite::Result DemoSite::Run(const QStringList& arguments, const QStringList& wrapper) const {
+    return Execute(wrapper + QStringList{ProgramFolder() + "Orvanto"} + arguments);
+}
+
+DemoSite::Result DemoSite::Shell(const QString& commandLine) const {
+    return Execute({"sh", "-c", commandLine});
+}
+
+DemoSite::Result DemoSite::Execute(const QStringList& command) const {
     QProcess process;
     QProcessEnvironment environment = ToolEnvironment();
     for (auto variable = Environment.begin(); variable != Environment.end(); ++variable)
         environment.insert(variable.key(), variable.value());
     process.setProcessEnvironment(environment);
-    const QStringList command = wrapper + QStringList{ProgramFolder() + "Orvanto"} + arguments;
     process.start(command.first(), command.mid(1));
     Result result;
     if (!process.waitForStarted())
-        throw std::runtime_error("cannot start Orvanto");
+        throw std::runtime_error("cannot start " + command.first().toStdString());
     result.ProcessId = process.processId();
     if (!process.waitForFinished(300000))
-        throw std::runtime_error("Orvanto did not end");
+        throw std::runtime_error(command.first().toStdString() + " did not end");
     result.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     result.Output = QString::fromLocal8Bit(process.readAllStandardOutput());
     result.Errors = QString::fromLocal8Bit(process.readAllStandardError());

@@ -43,11 +43,15 @@ public:
         QString Errors;
     };
     Result Run(const QStringList& arguments, const QStringList& wrapper = {}) const;
+    // Runs a command line through sh, with the same variables.
+    Result Shell(const QString& commandLine) const;
 
     // Variables set for the runs of Orvanto.
     QMap<QString, QString> Environment;
 
 private:
+    Result Execute(const QStringList& command) const;
+
     QTemporaryDir Dir;
     std::unique_ptr<NginxServer> Server;
 };
