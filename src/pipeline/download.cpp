@@ -22,6 +22,7 @@
 #include <memory>
 #include <openssl/evp.h>
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace {
@@ -404,13 +405,25 @@ bool DownloadFiles(const Services& services, const QStringList& fileNames) {
     };
     std::size_t firstFailed = downloads.size();
     HttpClient::Observer observer;
+    // The caption names the package whose body arrived last, and when that one ends, the oldest
+    // still arriving: on a slow link, the big package that the small ones overtook.
+    std::set<int> arriving;
+    int shown = -1;
+    const auto showCaption = [&](int tag) {
+        shown = tag;
+        ui.SetDownloadCaption(DownloadCaption + " " + downloads[tag]->FileName());
+    };
     observer.BodyBegins = [&](HttpRequest& request, qint64) {
-        ui.SetDownloadCaption(DownloadCaption + " " + downloads[request.Tag]->FileName());
+        arriving.insert(request.Tag);
+        showCaption(request.Tag);
     };
     observer.BodyData = [&](HttpRequest&, qint64) {
         showProgress();
     };
     observer.Ended = [&](HttpRequest& request) {
+        arriving.erase(request.Tag);
+        if (request.Tag == shown && !arriving.empty())
+            showCaption(*arriving.begin());
         const auto index = static_cast<std::size_t>(request.Tag);
         PackageDownload& download = *downloads[index];
         if (download.Ended()) {
