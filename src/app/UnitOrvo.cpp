@@ -130,7 +130,9 @@ TFormOrvanto::TFormOrvanto(const QStringList& arguments, TFormRipristina* restor
     EnvironmentChanged();
 }
 
-TFormOrvanto::~TFormOrvanto() = default;
+TFormOrvanto::~TFormOrvanto() {
+    Flow->Log().Write(QStringLiteral("Finestra chiusa"));
+}
 
 void TFormOrvanto::BuildLayout() {
     setObjectName(QStringLiteral("FormOrvanto"));

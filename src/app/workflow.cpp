@@ -133,7 +133,11 @@ bool Workflow::ActionAggiornaExecute() {
 
 void Workflow::RestoreFromBackup(const QString& archivePath) {
     const BusyScope busy(Interface);
-    const RollbackResult result = RestoreBackup(Steps, archivePath);
+    RollbackResult result = RollbackResult::Done;
+    TheLog.TimedStep("ripristino della copia di sicurezza " + archivePath, [&] {
+        result = RestoreBackup(Steps, archivePath);
+        return result == RollbackResult::Done;
+    });
     if (result == RollbackResult::ArchiveUnusable)
         throw OrvantoError(UnusableArchiveMessage.arg(QuoteSingle(archivePath)));
     if (result == RollbackResult::StagingFailed)

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 namespace {
@@ -161,6 +162,18 @@ TEST_F(EndToEndTest, RestoresAnOlderBackupOnlyWhenConfirmed) {
     EXPECT_EQ(restored.Schema, before.Schema) << "the database came back from the archive";
     EXPECT_EQ(restored.Column, before.Column);
     EXPECT_EQ(restored.Archiver, after.Archiver) << "the archiver is never restored";
+
+    // The run log keeps the question, its answer and the restore as a step.
+    const QString log = QString::fromUtf8(Site.Read("Orvo/orvanto.log"));
+    const QString asked = "Domanda: Ripristinare l'archivio '" + archive + "'?";
+    EXPECT_TRUE(log.contains(asked + "\n")) << log.toStdString();
+    EXPECT_TRUE(log.contains("Risposta: No\n"));
+    EXPECT_TRUE(log.contains("Archivio non trovato: '990101_000000.7z'\n"));
+    EXPECT_TRUE(log.contains("Risposta: Sì\n"));
+    EXPECT_TRUE(log.contains(
+        QRegularExpression("Fine: ripristino della copia di sicurezza \\S+/Orvo/Backup/" +
+                           QRegularExpression::escape(archive) + " \\([0-9]+,[0-9] s\\)\n")))
+        << log.toStdString();
 }
 
 TEST_F(EndToEndTest, ReplacingItsOwnExecutableRestartsTheUpdater) {
