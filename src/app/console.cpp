@@ -1,5 +1,6 @@
 #include "app/console.h"
 
+#include "app/terminalprogress.h"
 #include "app/workflow.h"
 #include "core/error.h"
 #include "core/instanceguard.h"
@@ -8,7 +9,9 @@
 #include "restore/backuplist.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -24,13 +27,17 @@ const QString Usage = QStringLiteral(
     "                          proposti; 4: controllo fallito.\n"
     "  --update [--show-all]   controlla e installa gli aggiornamenti proposti. Uscita 0: "
     "riuscito;\n"
-    "                          4: non riuscito, con il messaggio sullo standard error.\n"
+    "                          4: non riuscito, con il messaggio e il motivo sullo standard "
+    "error.\n"
+    "                          Su un terminale una riga mostra l'avanzamento del download.\n"
     "  --list-backups          elenca le copie di sicurezza (archivio, data), separate da "
     "tabulazioni.\n"
     "  --restore NOME [--yes]  ripristina la copia di sicurezza NOME; senza --yes la domanda di\n"
     "                          conferma riceve la risposta predefinita (No). Uscita 0: "
     "ripristinata;\n"
     "                          5: non confermata; 4: archivio non trovato.\n"
+    "  --quiet                 con i comandi qui sopra mostra soltanto i risultati, i messaggi e\n"
+    "                          gli errori.\n"
     "  --fileversion FILE      stampa la versione (FileVersion) di un file eseguibile Windows.\n"
     "  --help                  mostra questo aiuto.\n"
     "\n"
@@ -38,48 +45,94 @@ const QString Usage = QStringLiteral(
     "velmora.ini.\n");
 
 // The user-interface port on a terminal: the log and results on standard output, messages,
-// questions and progress captions on standard error.
+// questions and progress on standard error. When standard error is a terminal the downloads and
+// the update show a live line; otherwise each package's caption is a plain line. Quiet keeps only
+// results, messages and errors.
 class ConsoleInterface : public UserInterface {
 public:
-    explicit ConsoleInterface(bool assumeYes) : AssumeYes(assumeYes) {}
+    ConsoleInterface(bool assumeYes, bool quiet)
+        : AssumeYes(assumeYes), IsQuiet(quiet), Live(isatty(fileno(stderr)) != 0), Line(stderr) {
+        Clock.start();
+    }
 
-    void ShowMessage(const QString& text) override { PrintLine(stderr, text); }
+    void ShowMessage(const QString& text) override { Say(stderr, text); }
     bool AskYesNo(const QString& text) override {
-        PrintLine(stderr, text + (AssumeYes ? QStringLiteral(" Sì") : QStringLiteral(" No")));
+        Say(stderr, text + (AssumeYes ? QStringLiteral(" Sì") : QStringLiteral(" No")));
         return AssumeYes;
     }
     void ShowError(const QString& text) override {
-        PrintLine(stderr, QStringLiteral("Errore: ") + text);
+        Say(stderr, QStringLiteral("Errore: ") + text);
         Failed = true;
     }
-    void ShowReason(const QString& reason) override { PrintLine(stderr, reason); }
-    void AppendLog(const QString& line) override { PrintLine(stdout, line); }
+    void ShowReason(const QString& reason) override { Say(stderr, reason); }
+    void AppendLog(const QString& line) override {
+        if (!IsQuiet)
+            Say(stdout, line);
+    }
     void ClearLog() override {}
     // Names each package as its download starts; the plain group caption between packages is
     // left out.
     void SetDownloadCaption(const QString& caption) override {
-        if (caption.contains(' '))
+        if (IsQuiet || !caption.contains(' ') || caption == Caption)
+            return;
+        Caption = caption;
+        if (!Live)
             PrintLine(stderr, caption);
     }
-    void SetDownloadVisible(bool) override {}
-    void SetDownloadProgress(int, int) override {}
-    void SetUpdateVisible(bool visible) override {
-        if (visible)
-            PrintLine(stderr, QStringLiteral("Aggiornamento"));
+    // The live line follows the update's downloads, not the catalogue fetched by the check.
+    void SetDownloadVisible(bool visible) override {
+        Downloading = visible;
+        Line.Finish();
     }
-    void SetUpdateProgress(int, int) override {}
+    void SetDownloadProgress(int maximum, int position) override {
+        if (IsQuiet || !Live || !Downloading)
+            return;
+        // A download starts from nothing.
+        if (maximum == 0 && position == 0) {
+            Meter.Restart();
+            return;
+        }
+        Meter.Add(Clock.elapsed(), position);
+        Line.Show(DownloadLine(Caption, position, maximum, Meter.BytesPerSecond()),
+                  position == maximum);
+    }
+    void SetUpdateVisible(bool visible) override {
+        if (IsQuiet || !visible)
+            Line.Finish();
+        else
+            Say(stderr, QStringLiteral("Aggiornamento"));
+    }
+    void SetUpdateProgress(int maximum, int position) override {
+        if (!IsQuiet && Live && maximum > 0)
+            Line.Show(QStringLiteral("Aggiornamento: %1 di %2").arg(position).arg(maximum),
+                      position == maximum);
+    }
     void SetBusy(bool) override {}
     void ProcessEvents() override { QCoreApplication::processEvents(); }
     void SetActionsEnabled(bool) override {}
     void ChecklistChanged() override {}
     void EnvironmentChanged() override {}
     void ShowMainCard() override {}
-    void OpenAddress(const QString& address) override { PrintLine(stdout, address); }
+    void OpenAddress(const QString& address) override { Say(stdout, address); }
 
     bool Failed = false;
+    bool Quiet() const { return IsQuiet; }
 
 private:
+    // A line of its own: the live line, if shown, ends first.
+    void Say(FILE* stream, const QString& text) {
+        Line.Finish();
+        PrintLine(stream, text);
+    }
+
     bool AssumeYes;
+    bool IsQuiet;
+    bool Live;
+    bool Downloading = false;
+    QString Caption;
+    QElapsedTimer Clock;
+    TransferMeter Meter;
+    TerminalLine Line;
 };
 
 void PrintChecklist(const RunState& run) {
@@ -89,18 +142,20 @@ void PrintChecklist(const RunState& run) {
                               .join('\t'));
 }
 
-int Check(Workflow& flow, ConsoleInterface& ui) {
+// The check; its rows are printed unless the update that follows is quiet.
+int Check(Workflow& flow, ConsoleInterface& ui, bool printRows = true) {
     RunGuarded(flow.Ui(), [&flow] { flow.ResetAndCheck(); });
     if (ui.Failed)
         return ExitCode::Failure;
-    PrintChecklist(flow.State());
+    if (printRows)
+        PrintChecklist(flow.State());
     return AnyChecked(flow.State().Checklist) ? ExitCode::UpdatesProposed : ExitCode::Success;
 }
 
 // The check, then the update of what it proposes; with nothing proposed there is nothing to do
 // (no backup is made either).
 int Update(Workflow& flow, ConsoleInterface& ui) {
-    const int checked = Check(flow, ui);
+    const int checked = Check(flow, ui, !ui.Quiet());
     if (checked != ExitCode::UpdatesProposed)
         return checked;
     bool updated = false;
@@ -161,7 +216,7 @@ std::optional<int> RunConsoleCommand(const QStringList& arguments) {
     if (!CheckSingleInstance([](const QString& text) { PrintLine(stderr, text); }))
         return ExitCode::SecondInstance;
 
-    ConsoleInterface ui(arguments.contains("--yes"));
+    ConsoleInterface ui(arguments.contains("--yes"), arguments.contains("--quiet"));
     std::unique_ptr<Workflow> flow;
     try {
         flow = std::make_unique<Workflow>(ui, arguments);
