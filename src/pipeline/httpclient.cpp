@@ -226,8 +226,9 @@ struct HttpClient::Transfer {
                          Secure() ? QStringLiteral("da un indirizzo https si segue solo https")
                                   : QStringLiteral("si seguono solo indirizzi http e https")));
         }
-        // An error status says more in its own words than libcurl's English text.
-        if (result == CURLE_HTTP_RETURNED_ERROR && Request.Status >= 400)
+        // An error status is named as such rather than in libcurl's English text.
+        const bool answered = result == CURLE_OK || result == CURLE_HTTP_RETURNED_ERROR;
+        if (answered && (Request.Status < 200 || Request.Status > 299))
             return RequestFailure(address, QStringLiteral("risposta HTTP %1").arg(Request.Status));
         if (result != CURLE_OK) {
             const QString text =
@@ -237,8 +238,6 @@ struct HttpClient::Transfer {
                                       ? "connessione chiusa prima della fine (" + text + ")"
                                       : text);
         }
-        if (Request.Status < 200 || Request.Status > 299)
-            return RequestFailure(address, QStringLiteral("risposta HTTP %1").arg(Request.Status));
         return {};
     }
 };
