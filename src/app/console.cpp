@@ -9,7 +9,6 @@
 #include "restore/backuplist.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <cstdio>
 #include <unistd.h>
 
@@ -29,7 +28,8 @@ const QString Usage = QStringLiteral(
     "riuscito;\n"
     "                          4: non riuscito, con il messaggio e il motivo sullo standard "
     "error.\n"
-    "                          Su un terminale una riga mostra l'avanzamento del download.\n"
+    "                          Su un terminale una riga mostra l'avanzamento del download e\n"
+    "                          dell'aggiornamento.\n"
     "  --list-backups          elenca le copie di sicurezza (archivio, data), separate da "
     "tabulazioni.\n"
     "  --restore NOME [--yes]  ripristina la copia di sicurezza NOME; senza --yes la domanda di\n"
@@ -50,9 +50,10 @@ const QString Usage = QStringLiteral(
 // results, messages and errors.
 class ConsoleInterface : public UserInterface {
 public:
-    ConsoleInterface(bool assumeYes, bool quiet)
-        : AssumeYes(assumeYes), IsQuiet(quiet), Live(isatty(fileno(stderr)) != 0), Line(stderr) {
-        Clock.start();
+    ConsoleInterface(bool assumeYes, bool quiet) : AssumeYes(assumeYes), IsQuiet(quiet) {
+        // A "dumb" terminal (an editor's shell) knows no escape sequences.
+        if (!quiet && isatty(fileno(stderr)) && qgetenv("TERM") != "dumb")
+            Live.emplace(stderr);
     }
 
     void ShowMessage(const QString& text) override { Say(stderr, text); }
@@ -70,42 +71,51 @@ public:
             Say(stdout, line);
     }
     void ClearLog() override {}
-    // Names each package as its download starts; the plain group caption between packages is
-    // left out.
+    // Each package is named as its download starts. The plain group caption comes before the
+    // first package and after the last one: there it ends the live line.
     void SetDownloadCaption(const QString& caption) override {
-        if (IsQuiet || !caption.contains(' ') || caption == Caption)
+        if (IsQuiet)
             return;
-        Caption = caption;
-        if (!Live)
+        if (!caption.contains(' ')) {
+            if (Live)
+                Live->Finish();
+            return;
+        }
+        if (Live)
+            Live->SetPackage(caption);
+        else if (caption != Caption)
             PrintLine(stderr, caption);
+        Caption = caption;
     }
     // The live line follows the update's downloads, not the catalogue fetched by the check.
     void SetDownloadVisible(bool visible) override {
         Downloading = visible;
-        Line.Finish();
+        if (Live)
+            Live->Finish();
     }
     void SetDownloadProgress(int maximum, int position) override {
-        if (IsQuiet || !Live || !Downloading)
+        if (!Live || !Downloading)
             return;
-        // A download starts from nothing.
-        if (maximum == 0 && position == 0) {
-            Meter.Restart();
-            return;
-        }
-        Meter.Add(Clock.elapsed(), position);
-        Line.Show(DownloadLine(Caption, position, maximum, Meter.BytesPerSecond()),
-                  position == maximum);
-    }
-    void SetUpdateVisible(bool visible) override {
-        if (IsQuiet || !visible)
-            Line.Finish();
+        if (maximum == 0 && position == 0)
+            Live->StartDownload();
         else
-            Say(stderr, QStringLiteral("Aggiornamento"));
+            Live->ShowDownload(maximum, position);
+    }
+    // The progress is set before the update shows, so the live line starts from it.
+    void SetUpdateVisible(bool visible) override {
+        Updating = visible;
+        if (Live && visible)
+            Live->ShowUpdate(UpdateTotal, UpdateDone);
+        else if (Live)
+            Live->Finish();
+        else if (visible && !IsQuiet)
+            PrintLine(stderr, QStringLiteral("Aggiornamento"));
     }
     void SetUpdateProgress(int maximum, int position) override {
-        if (!IsQuiet && Live && maximum > 0)
-            Line.Show(QStringLiteral("Aggiornamento: %1 di %2").arg(position).arg(maximum),
-                      position == maximum);
+        UpdateTotal = maximum;
+        UpdateDone = position;
+        if (Live && Updating)
+            Live->ShowUpdate(maximum, position);
     }
     void SetBusy(bool) override {}
     void ProcessEvents() override { QCoreApplication::processEvents(); }
@@ -119,20 +129,21 @@ public:
     bool Quiet() const { return IsQuiet; }
 
 private:
-    // A line of its own: the live line, if shown, ends first.
+    // A line of its own: the live line, if shown, makes way for it first.
     void Say(FILE* stream, const QString& text) {
-        Line.Finish();
+        if (Live)
+            Live->Clear();
         PrintLine(stream, text);
     }
 
     bool AssumeYes;
     bool IsQuiet;
-    bool Live;
     bool Downloading = false;
+    bool Updating = false;
+    int UpdateTotal = 0;
+    int UpdateDone = 0;
     QString Caption;
-    QElapsedTimer Clock;
-    TransferMeter Meter;
-    TerminalLine Line;
+    std::optional<TerminalProgress> Live;
 };
 
 void PrintChecklist(const RunState& run) {
