@@ -35,7 +35,9 @@ QString MinisignKey::PublicKeyLine() const {
 }
 
 QString MinisignKey::KeyId() const {
-    return QString::fromLatin1(PublicKeyFileLines(Dir.path()).value(0).split(' ').last());
+    // minisign prints the id without leading zeros; the updater always shows all 16 digits.
+    return QString::fromLatin1(PublicKeyFileLines(Dir.path()).value(0).split(' ').last())
+        .rightJustified(16, '0');
 }
 
 QByteArray MinisignKey::Sign(const QByteArray& content, Format format,
