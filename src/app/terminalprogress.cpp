@@ -121,17 +121,17 @@ void TerminalProgress::Draw(const QString& text, bool force) {
 }
 
 void TerminalProgress::Clear() {
-    if (!Shown)
-        return;
-    std::fputs("\r\x1b[K", Stream);
-    std::fflush(Stream);
-    Shown = false;
+    Leave("\r\x1b[K");
 }
 
 void TerminalProgress::Finish() {
+    Leave("\n");
+}
+
+void TerminalProgress::Leave(const char* ending) {
     if (!Shown)
         return;
-    std::fputc('\n', Stream);
+    std::fputs(ending, Stream);
     std::fflush(Stream);
     Shown = false;
 }

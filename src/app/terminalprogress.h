@@ -64,6 +64,8 @@ private:
     // else only when the last drawing is a quarter of a second old. The same text is not drawn
     // twice.
     void Draw(const QString& text, bool force);
+    // Writes the ending of the line shown, if any: an erasure or a newline.
+    void Leave(const char* ending);
 
     FILE* Stream;
     MillisecondClock Clock;
