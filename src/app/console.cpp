@@ -232,7 +232,7 @@ std::optional<int> RunConsoleCommand(const QStringList& arguments) {
     try {
         flow = std::make_unique<Workflow>(ui, arguments);
     } catch (const std::exception& error) {
-        LogStartupFailure(arguments, ExceptionMessage(error));
+        LogStartupFailure(arguments, ExceptionMessage(error), ExitCode::StartupFailure);
         PrintLine(stderr, ExceptionMessage(error));
         return ExitCode::StartupFailure;
     }

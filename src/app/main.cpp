@@ -51,7 +51,8 @@ int RunWindow(int argc, char* argv[]) {
         window.show();
         return app.exec();
     } catch (const std::exception& error) {
-        LogStartupFailure(QApplication::arguments().mid(1), ExceptionMessage(error));
+        LogStartupFailure(QApplication::arguments().mid(1), ExceptionMessage(error),
+                          ExitCode::StartupFailure);
         PrintLine(stderr, ExceptionMessage(error));
         QMessageBox::critical(nullptr, Title, ExceptionMessage(error));
         return ExitCode::StartupFailure;

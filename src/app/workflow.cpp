@@ -57,10 +57,11 @@ TlsSettings TlsFrom(const Impostazioni& settings) {
 
 } // namespace
 
-void LogStartupFailure(const QStringList& arguments, const QString& message) {
+void LogStartupFailure(const QStringList& arguments, const QString& message, int exitCode) {
     RunLog log(RunLogPath());
     LogStart(log, arguments);
     log.Write("Errore: " + message);
+    log.Write("Fine, codice di uscita " + QString::number(exitCode));
 }
 
 Workflow::Workflow(UserInterface& ui, const QStringList& arguments)

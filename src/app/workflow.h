@@ -21,7 +21,7 @@ bool VerboseRequested(const QStringList& arguments);
 void RunGuarded(UserInterface& ui, const std::function<void()>& action);
 
 // Writes into the run log a start that ended before the workflow existed (no settings file).
-void LogStartupFailure(const QStringList& arguments, const QString& message);
+void LogStartupFailure(const QStringList& arguments, const QString& message, int exitCode);
 
 // The controller of a run: the state the main window owns and the operations its actions start.
 // The window and the console front end drive the same object.

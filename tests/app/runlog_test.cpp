@@ -197,7 +197,8 @@ TEST(RunLogFile, AMissingSettingsFileIsLoggedWithTheFoldersLookedIn) {
     const DemoSite::Result check = site.Run({"--check"});
     EXPECT_EQ(check.ExitCode, 2);
     ExpectInOrder(LogOf(site), {"Avvio di Orvanto 1.7.1",
-                                "Errore: ", "velmora.ini cercato in: " + site.ProgramFolder()});
+                                "Errore: ", "velmora.ini cercato in: " + site.ProgramFolder(),
+                                "Fine, codice di uscita 2\n"});
 }
 
 TEST(RunLogFile, ARunKilledHalfWayLeavesAReadableLogUpToThatPoint) {
