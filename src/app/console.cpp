@@ -244,6 +244,6 @@ std::optional<int> RunConsoleCommand(const QStringList& arguments) {
                      : command == "--update"       ? Update(*flow, ui)
                      : command == "--list-backups" ? ListBackups(*flow, ui)
                                                    : Restore(*flow, ui, arguments.value(1));
-    flow->Log().Write("Fine, codice di uscita " + QString::number(code));
+    flow->Log().Exit(code);
     return code;
 }

@@ -61,7 +61,7 @@ void LogStartupFailure(const QStringList& arguments, const QString& message, int
     RunLog log(RunLogPath());
     LogStart(log, arguments);
     log.Write("Errore: " + message);
-    log.Write("Fine, codice di uscita " + QString::number(exitCode));
+    log.Exit(exitCode);
 }
 
 Workflow::Workflow(UserInterface& ui, const QStringList& arguments)

@@ -57,6 +57,10 @@ void RunLog::Append(const QByteArray& bytes) {
         Size += written;
 }
 
+void RunLog::Exit(int code) {
+    Write(QStringLiteral("Fine, codice di uscita ") + QString::number(code));
+}
+
 bool RunLog::TimedStep(const QString& name, const std::function<bool()>& step) {
     Write(QStringLiteral("Inizio: ") + name);
     QElapsedTimer clock;

@@ -27,6 +27,8 @@ public:
     void Reason(const QString& reason);
     // The reasons held since the last call, one per line; empty when there are none.
     QString TakeReasons();
+    // The run's last entry: the exit code it ends with.
+    void Exit(int code);
 
     // Runs a step of the run between an entry when it begins and one, with its duration, when it
     // ends: done when the step gives true, failed when it gives false or throws.
