@@ -36,26 +36,25 @@ std::runtime_error Failure(const QString& message) {
     return std::runtime_error(message.toStdString());
 }
 
-// The embedded engine of this process, started with a lock folder that lasts as long as the
-// process: the first attachment through the embedded engine fixes the folder, even one to a
-// missing file.
+// The lock folder of the embedded engine of this process, put in FIREBIRD_LOCK for as long as the
+// process lasts. The engine reads the variable when a test first attaches a database through it;
+// tests that never do so never load the engine.
 class EmbeddedEngine {
 public:
     EmbeddedEngine() {
         if (!LockFolder.isValid())
             throw Failure("cannot create a lock folder for the embedded Firebird engine");
         qputenv("FIREBIRD_LOCK", QFile::encodeName(LockFolder.path()));
-        FirebirdConnection connection;
-        connection.SetDatabase(LockFolder.filePath("none.fdb"));
-        try {
-            connection.QueryText("select 1 as X from rdb$database", "X");
-        } catch (const OrvantoError&) {
-        }
     }
     EmbeddedEngine(const EmbeddedEngine&) = delete;
     EmbeddedEngine& operator=(const EmbeddedEngine&) = delete;
-    // The engine stops before its lock folder goes.
-    ~EmbeddedEngine() { fb_shutdown(0, fb_shutrsn_exit_called); }
+    // An engine that started (its files are in the lock folder, or those of an isql run) stops
+    // before the folder goes. Asked when none started, the client would start a thread of its own
+    // just to find nothing to stop.
+    ~EmbeddedEngine() {
+        if (!QDir(LockFolder.path()).isEmpty())
+            fb_shutdown(0, fb_shutrsn_exit_called);
+    }
 
     QString Folder() const { return LockFolder.path(); }
 
@@ -68,7 +67,7 @@ const EmbeddedEngine& Engine() {
     return engine;
 }
 
-// Starts the engine before the first test of a GoogleTest program.
+// Sets the engine's lock folder before the first test of a GoogleTest program.
 class EmbeddedEngineStart : public testing::Environment {
 public:
     void SetUp() override { Engine(); }

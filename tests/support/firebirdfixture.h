@@ -11,10 +11,11 @@ inline const QString IsqlProgram = QStringLiteral("/usr/bin/isql-fb");
 // The lock folder of the embedded Firebird engine, the same for the whole test process. The
 // engine inside a process reads FIREBIRD_LOCK once, when it starts, and keeps that folder; the
 // folder of the first test's TempInstallation would be gone for the next test. So a GoogleTest
-// program starts its engine before the first test with a folder that lasts as long as the
-// process. Give it to the processes a test starts, so that all of them share one lock folder.
-// (An engine opens a database file for itself alone, whatever its lock folder: a second process
-// gets "Database already opened with engine instance, incompatible with current".)
+// program sets FIREBIRD_LOCK before the first test to a folder that lasts as long as the process,
+// and the engine, loaded only by a test that attaches a database, takes it. Give it to the
+// processes a test starts, so that all of them share one lock folder. (An engine opens a database
+// file for itself alone, whatever its lock folder: a second process gets "Database already opened
+// with engine instance, incompatible with current".)
 QString EmbeddedLockFolder();
 
 // Runs an SQL script with isql as sysdba (client text UTF-8, stopping at the first error, lock
