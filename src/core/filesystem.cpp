@@ -1,5 +1,6 @@
 #include "core/filesystem.h"
 
+#include "core/descriptor.h"
 #include "core/error.h"
 
 #include <QFile>
@@ -31,24 +32,18 @@ QByteArray Native(const QString& path) {
     throw OrvantoError::Failure(operation, path, QString::fromLocal8Bit(std::strerror(error)));
 }
 
-// A file descriptor that is closed on every path.
-class Descriptor {
+// A file opened by path, closed on every path, whose failures name the file.
+class OpenedFile {
 public:
-    Descriptor(const QString& path, int flags, mode_t mode = 0)
+    OpenedFile(const QString& path, int flags, mode_t mode = 0)
         : Path(path), Fd(::open(Native(path).constData(), flags | O_CLOEXEC, mode)) {}
-    ~Descriptor() {
-        if (Fd >= 0)
-            ::close(Fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
 
-    bool IsOpen() const { return Fd >= 0; }
-    int Get() const { return Fd; }
+    bool IsOpen() const { return Fd.Get() >= 0; }
+    int Get() const { return Fd.Get(); }
 
     void WriteAll(const char* data, qint64 size) const {
         while (size > 0) {
-            const ssize_t written = ::write(Fd, data, static_cast<size_t>(size));
+            const ssize_t written = ::write(Fd.Get(), data, static_cast<size_t>(size));
             if (written < 0 && errno == EINTR)
                 continue;
             if (written <= 0)
@@ -58,20 +53,18 @@ public:
         }
     }
     void Sync() const {
-        if (::fsync(Fd) != 0)
+        if (::fsync(Fd.Get()) != 0)
             Fail(SyncOperation, Path, errno);
     }
     // Closing reports the last delayed write error on some file systems.
     void Close() {
-        const int fd = Fd;
-        Fd = -1;
-        if (::close(fd) != 0)
+        if (::close(Fd.Release()) != 0)
             Fail(WriteOperation, Path, errno);
     }
 
 private:
     QString Path;
-    int Fd;
+    Descriptor Fd;
 };
 
 mode_t ModeOf(const QString& path, mode_t fallback) {
@@ -84,7 +77,7 @@ mode_t ModeOf(const QString& path, mode_t fallback) {
 template <typename Fill> void ReplaceDurably(const QString& target, mode_t mode, Fill fill) {
     const QString fresh = target + NewSuffix;
     try {
-        Descriptor file(fresh, O_WRONLY | O_CREAT | O_TRUNC, mode);
+        OpenedFile file(fresh, O_WRONLY | O_CREAT | O_TRUNC, mode);
         if (!file.IsOpen())
             Fail(WriteOperation, fresh, errno);
         // The mode given to open() is reduced by the umask; the kept permissions are exact.
@@ -122,17 +115,17 @@ void FileSystem::Remove(const QString& path) {
 }
 
 void FileSystem::WriteFile(const QString& path, const QByteArray& content) {
-    ReplaceDurably(path, ModeOf(path, 0644), [&content](const Descriptor& file) {
+    ReplaceDurably(path, ModeOf(path, 0644), [&content](const OpenedFile& file) {
         file.WriteAll(content.data(), content.size());
     });
     SyncFolder(FolderOf(path));
 }
 
 void FileSystem::Copy(const QString& from, const QString& to) {
-    Descriptor source(from, O_RDONLY);
+    OpenedFile source(from, O_RDONLY);
     if (!source.IsOpen())
         Fail(ReadOperation, from, errno);
-    ReplaceDurably(to, ModeOf(from, 0644), [&](const Descriptor& target) {
+    ReplaceDurably(to, ModeOf(from, 0644), [&](const OpenedFile& target) {
         QByteArray buffer(1 << 20, Qt::Uninitialized);
         for (;;) {
             const ssize_t got = ::read(source.Get(), buffer.data(), buffer.size());
@@ -149,14 +142,14 @@ void FileSystem::Copy(const QString& from, const QString& to) {
 }
 
 void FileSystem::SyncFile(const QString& path) {
-    Descriptor file(path, O_RDONLY);
+    OpenedFile file(path, O_RDONLY);
     if (!file.IsOpen())
         Fail(SyncOperation, path, errno);
     file.Sync();
 }
 
 void FileSystem::SyncFolder(const QString& folder) {
-    Descriptor directory(folder, O_RDONLY | O_DIRECTORY);
+    OpenedFile directory(folder, O_RDONLY | O_DIRECTORY);
     if (!directory.IsOpen())
         Fail(SyncOperation, folder, errno);
     directory.Sync();

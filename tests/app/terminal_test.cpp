@@ -1,4 +1,5 @@
 #include "app/terminalprogress.h"
+#include "core/descriptor.h"
 #include "support/demosite.h"
 #include "support/firebirdfixture.h"
 #include "support/nginxserver.h"
@@ -21,22 +22,6 @@
 #include <vector>
 
 namespace {
-
-// A file descriptor, closed when it goes.
-class Descriptor {
-public:
-    explicit Descriptor(int descriptor) : Fd(descriptor) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (Fd >= 0)
-            close(Fd);
-    }
-    int Get() const { return Fd; }
-
-private:
-    int Fd;
-};
 
 // A child process, killed and reaped if it still runs when the object goes.
 class ChildProcess {

@@ -1,5 +1,6 @@
 #include "platform/singleinstance.h"
 
+#include "core/descriptor.h"
 #include "core/error.h"
 
 #include <QCryptographicHash>
@@ -35,24 +36,6 @@ QString LockFilePath(const QString& folder, const QByteArray& guardName) {
     return folder + "/istanza-" + QString::fromLatin1(digest.left(32)) + ".lock";
 }
 
-// A descriptor closed on every path unless it is kept.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : Fd(fd) {}
-    ~Descriptor() {
-        if (Fd >= 0)
-            ::close(Fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int Get() const { return Fd; }
-    void Keep() { Fd = -1; }
-
-private:
-    int Fd;
-};
-
 } // namespace
 
 bool AcquireInstanceGuard(const QString& folder, const QByteArray& guardName) {
@@ -85,6 +68,6 @@ bool AcquireInstanceGuard(const QString& folder, const QByteArray& guardName) {
         Fail(path, errno);
     }
     // The descriptor stays open for the life of the process; the kernel drops the lock at exit.
-    lock.Keep();
+    lock.Release();
     return true;
 }
