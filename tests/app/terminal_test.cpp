@@ -1,7 +1,6 @@
 #include "app/terminalprogress.h"
 #include "core/descriptor.h"
 #include "support/demosite.h"
-#include "support/firebirdfixture.h"
 #include "support/nginxserver.h"
 
 #include <QProcessEnvironment>
@@ -63,13 +62,8 @@ struct TerminalResult {
 // and reads the terminal until the program ends.
 TerminalResult RunOnTerminal(const DemoSite& site, const QStringList& arguments,
                              const QString& term = QStringLiteral("xterm")) {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("FIREBIRD_LOCK", EmbeddedLockFolder());
+    QProcessEnvironment environment = site.RunEnvironment();
     environment.insert("TERM", term);
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        environment.remove(name);
-    for (auto variable = site.Environment.begin(); variable != site.Environment.end(); ++variable)
-        environment.insert(variable.key(), variable.value());
     // Everything the child needs is made before the fork: after it, only execve.
     std::vector<std::string> strings;
     strings.push_back((site.ProgramFolder() + "Orvanto").toStdString());

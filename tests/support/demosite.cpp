@@ -100,12 +100,16 @@ DemoSite::Result DemoSite::Shell(const QString& commandLine) const {
     return Execute({"sh", "-c", commandLine});
 }
 
-DemoSite::Result DemoSite::Execute(const QStringList& command) const {
-    QProcess process;
+QProcessEnvironment DemoSite::RunEnvironment() const {
     QProcessEnvironment environment = ToolEnvironment();
     for (auto variable = Environment.begin(); variable != Environment.end(); ++variable)
         environment.insert(variable.key(), variable.value());
-    process.setProcessEnvironment(environment);
+    return environment;
+}
+
+DemoSite::Result DemoSite::Execute(const QStringList& command) const {
+    QProcess process;
+    process.setProcessEnvironment(RunEnvironment());
     process.start(command.first(), command.mid(1));
     Result result;
     if (!process.waitForStarted())

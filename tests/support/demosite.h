@@ -4,6 +4,7 @@
 
 #include <QMap>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -48,6 +49,9 @@ public:
 
     // Variables set for the runs of Orvanto.
     QMap<QString, QString> Environment;
+    // The whole environment of a run: this process's, without a display, with the shared
+    // Firebird lock folder and the variables above.
+    QProcessEnvironment RunEnvironment() const;
 
 private:
     Result Execute(const QStringList& command) const;
