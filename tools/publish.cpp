@@ -10,8 +10,8 @@
 // older release still in the field), every file that changed since that release also gets a
 // delta, NAME-<first 16 digits of the old file's SHA-256>.zst made by `zstd --patch-from`, when
 // it is smaller than 60 % of the full package; update.ini then lists the deltas in section
-// "DELTA" and the SHA-256 of their new files in section "SHA256 FILE". Deltas of an earlier
-// publication are removed.
+// "DELTA", the SHA-256 of their new files in section "SHA256 FILE" and their sizes in section
+// "DIMENSIONE FILE". Deltas of an earlier publication are removed.
 
 #include "catalogue/catalogue.h"
 #include "catalogue/signedcatalogue.h"
@@ -68,11 +68,18 @@ bool MakeDelta(const QString& oldFile, const QString& newFile, const QString& de
     return true;
 }
 
-// The deltas of the file from each older release where they pay, as catalogue lines of section
-// "DELTA"; the new file's SHA-256 goes into `fileChecksums` when there is at least one.
+// The catalogue lines of the deltas: section "DELTA", and the SHA-256 and size of each file that
+// a delta rebuilds.
+struct DeltaLines {
+    QString Deltas;
+    QString FileChecksums;
+    QString FileSizes;
+};
+
+// The deltas of the file from each older release where they pay; the new file's SHA-256 and size
+// are listed when there is at least one.
 bool PublishDeltas(const QDir& release, const QString& name, const QStringList& previous,
-                   const QDir& server, QString& deltaLines, QString& fileChecksums,
-                   QString& error) {
+                   const QDir& server, DeltaLines& lines, QString& error) {
     const QString newFile = release.absoluteFilePath(name);
     const QString newSha = FileSha256(newFile);
     const qint64 packageSize = QFileInfo(server.absoluteFilePath(name + ".7z")).size();
@@ -89,12 +96,14 @@ bool PublishDeltas(const QDir& release, const QString& name, const QStringList& 
             QFile::remove(server.absoluteFilePath(delta));
             continue;
         }
-        deltaLines += DeltaKey(name, oldSha) + "=" + delta + "\r\n";
+        lines.Deltas += DeltaKey(name, oldSha) + "=" + delta + "\r\n";
         std::printf("%s\n", delta.toLocal8Bit().constData());
         any = true;
     }
-    if (any)
-        fileChecksums += name + "=" + newSha + "\r\n";
+    if (any) {
+        lines.FileChecksums += name + "=" + newSha + "\r\n";
+        lines.FileSizes += name + "=" + QString::number(QFileInfo(newFile).size()) + "\r\n";
+    }
     return true;
 }
 
@@ -149,12 +158,11 @@ int main(int argc, char* argv[]) {
         if (!QFile::remove(server.absoluteFilePath(stale)))
             return Fail("impossibile rimuovere il delta precedente " + stale);
     }
-    QString deltaLines;
-    QString fileChecksums;
+    DeltaLines deltaLines;
     for (const QString& name : release.entryList(QDir::Files, QDir::Name)) {
         QString error;
         if (!Pack(release.absolutePath(), name, server.absoluteFilePath(name + ".7z"), error) ||
-            !PublishDeltas(release, name, previous, server, deltaLines, fileChecksums, error))
+            !PublishDeltas(release, name, previous, server, deltaLines, error))
             return Fail(error);
         std::printf("%s.7z\n", name.toLocal8Bit().constData());
     }
@@ -172,9 +180,10 @@ int main(int argc, char* argv[]) {
             return Fail("impossibile leggere " + server.absoluteFilePath(package));
         catalogue += package + "=" + checksum + "\r\n";
     }
-    if (!deltaLines.isEmpty())
-        catalogue += "[" + DeltaSection + "]\r\n" + deltaLines + "[" + FileChecksumSection +
-                     "]\r\n" + fileChecksums;
+    if (!deltaLines.Deltas.isEmpty())
+        catalogue += "[" + DeltaSection + "]\r\n" + deltaLines.Deltas + "[" + FileChecksumSection +
+                     "]\r\n" + deltaLines.FileChecksums + "[" + FileSizeSection + "]\r\n" +
+                     deltaLines.FileSizes;
     QSaveFile file(server.absoluteFilePath(CatalogueFileName));
     if (!file.open(QIODevice::WriteOnly) || file.write(catalogue.toUtf8()) < 0 || !file.commit())
         return Fail("impossibile scrivere " + file.fileName() + ": " + file.errorString());

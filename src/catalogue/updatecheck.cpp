@@ -12,6 +12,7 @@
 #include "core/services.h"
 #include "core/userinterface.h"
 #include "environment/inifile.h"
+#include "environment/lowlevel.h"
 #include "pipeline/delta.h"
 #include "pipeline/httpclient.h"
 
@@ -135,7 +136,8 @@ private:
     }
 
     // The delta that rebuilds the file from the installed one, when the catalogue offers one for
-    // the installed file's content (and, with a signed catalogue, gives the delta's checksum).
+    // the installed file's content under a plain file name, with the rebuilt file's size (and,
+    // with a signed catalogue, the delta's checksum).
     void FindDelta(const IniText& reader, const RequiredFile& file) {
         const QString rebuilt = reader.ReadString(FileChecksumSection, file.FileName, QString());
         if (rebuilt.isEmpty() || S.Run.Deltas.contains(file.FileName) ||
@@ -143,17 +145,36 @@ private:
             return;
         const QString reference = InstalledPath(file);
         const QString installed = FileSha256(reference);
+        const QString key = DeltaKey(file.FileName, installed);
         const QString delta =
-            installed.isEmpty()
-                ? QString()
-                : reader.ReadString(DeltaSection, DeltaKey(file.FileName, installed), QString());
+            installed.isEmpty() ? QString() : reader.ReadString(DeltaSection, key, QString());
         if (delta.isEmpty())
             return;
+        // The name is joined to the work folder: anything but a plain name could reach outside.
+        if (!IsPlainFileName(delta)) {
+            RefuseLine(DeltaSection, key, delta, QStringLiteral("non è un semplice nome di file"));
+            return;
+        }
+        bool sized = false;
+        const qint64 size =
+            reader.ReadString(FileSizeSection, file.FileName, QString()).toLongLong(&sized);
+        if (!sized || size < 0) {
+            RefuseLine(DeltaSection, key, delta,
+                       "manca la dimensione del file ricostruito nella sezione " + FileSizeSection);
+            return;
+        }
         ReadChecksum(reader, delta);
         if (S.Run.CatalogueSigned() && !S.Run.PackageChecksums.contains(delta))
             return;
-        S.Run.Deltas.insert(file.FileName, {delta, reference});
+        S.Run.Deltas.insert(file.FileName, {delta, reference, size});
         S.Run.FileChecksums.insert(file.FileName, rebuilt);
+    }
+
+    // A catalogue line that is not used, and why; the file then comes from its package.
+    void RefuseLine(const QString& section, const QString& key, const QString& value,
+                    const QString& why) {
+        S.Log.Write("Riga del catalogo rifiutata: [" + section + "] " + key + "=" + value + ": " +
+                    why);
     }
 
     void ListComponents(const IniText& reader, const Probed& installed) {

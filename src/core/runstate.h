@@ -23,11 +23,12 @@ struct InstallationInfo {
     int EmbeddedState = 1;
 };
 
-// A delta the catalogue offers for an installed file: its name on the server and the installed
-// file it rebuilds from.
+// A delta the catalogue offers for an installed file: its name on the server, the installed file
+// it rebuilds from and the size in bytes of the file it rebuilds.
 struct DeltaOffer {
     QString Delta;
     QString Reference;
+    qint64 Size = 0;
 };
 
 // The shared state of a run, owned by the main window (or the console front end).

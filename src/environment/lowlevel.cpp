@@ -5,6 +5,7 @@
 #include "platform/knownfolders.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -114,4 +115,12 @@ QString KeptCopyPath(const QString& path) {
 
 QString QuoteSingle(const QString& text) {
     return '\'' + QString(text).replace('\'', "''") + '\'';
+}
+
+bool IsPlainFileName(const QString& name) {
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return false;
+    return std::none_of(name.begin(), name.end(), [](QChar c) {
+        return c == '/' || c == '\\' || c == ':' || c.category() == QChar::Other_Control;
+    });
 }

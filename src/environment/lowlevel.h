@@ -33,6 +33,10 @@ QString JoinPath(const QString& folder, const QString& name);
 // Appends "/" unless the text already ends with a separator.
 QString AddTrailingSeparator(const QString& text);
 
+// True when the name is one plain file name, usable only inside the folder it is joined to: not
+// empty, not "." or "..", without a separator ("/", "\\"), a drive colon or a control character.
+bool IsPlainFileName(const QString& name);
+
 // True when a file (not a folder) is at the path; a link counts when its target exists.
 bool FileExists(const QString& path);
 

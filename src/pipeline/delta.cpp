@@ -71,13 +71,21 @@ QString FileSha256(const QString& path) {
         QByteArray(reinterpret_cast<const char*>(digest), static_cast<qsizetype>(length)).toHex());
 }
 
-void RebuildFromDelta(const QString& reference, const QString& delta, const QString& output) {
+void RebuildFromDelta(const QString& reference, const QString& delta, const QString& output,
+                      qint64 maxSize) {
     const MappedFile patch(delta, QIODevice::ReadOnly);
     const unsigned long long size =
         ZSTD_getFrameContentSize(patch.Data, static_cast<size_t>(patch.Size));
     if (size == ZSTD_CONTENTSIZE_ERROR || size == ZSTD_CONTENTSIZE_UNKNOWN)
         throw OrvantoError::Failure(RebuildOperation, output,
                                     "il delta " + delta + " non è un frame zstd con la dimensione");
+    if (size > static_cast<unsigned long long>(maxSize))
+        throw OrvantoError::Failure(
+            RebuildOperation, output,
+            QStringLiteral("il delta %1 ricostruirebbe %2 byte, oltre i %3 annunciati dal catalogo")
+                .arg(delta)
+                .arg(size)
+                .arg(maxSize));
     if (size >=
         static_cast<unsigned long long>(QStorageInfo(QFileInfo(output).path()).bytesAvailable()))
         throw OrvantoError::Failure(RebuildOperation, output,

@@ -6,9 +6,11 @@
 // file from the one already installed. The catalogue offers them in section "DELTA": the key is
 // the file name, "@" and the SHA-256 of the installed file it applies to; the value is the
 // delta's file name on the server. Section "SHA256 FILE" gives the SHA-256 of each new file, which
-// a rebuilt file must have.
+// a rebuilt file must have, and section "DIMENSIONE FILE" its size in bytes, which caps what a
+// delta may rebuild.
 inline const QString DeltaSection = QStringLiteral("DELTA");
 inline const QString FileChecksumSection = QStringLiteral("SHA256 FILE");
+inline const QString FileSizeSection = QStringLiteral("DIMENSIONE FILE");
 
 QString DeltaKey(const QString& fileName, const QString& installedSha256);
 
@@ -16,6 +18,8 @@ QString DeltaKey(const QString& fileName, const QString& installedSha256);
 QString FileSha256(const QString& path);
 
 // Writes `output` from the reference file (mapped, not copied) and the delta. Throws OrvantoError
-// when the delta is damaged, does not fit the reference, announces no size or more than the
-// output's folder can hold, or the output cannot be written.
-void RebuildFromDelta(const QString& reference, const QString& delta, const QString& output);
+// before writing anything when the delta announces no size, a size above `maxSize` or more than
+// the output's folder can hold; and when the delta is damaged, does not fit the reference or the
+// output cannot be written.
+void RebuildFromDelta(const QString& reference, const QString& delta, const QString& output,
+                      qint64 maxSize);

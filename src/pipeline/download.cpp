@@ -207,6 +207,7 @@ public:
     PackageDownload(const Services& services, const QString& fileName, int index)
         : S(services), Name(fileName) {
         Request.Tag = index;
+        Request.Limits = PackageLimits;
         const auto delta = services.Run.Deltas.constFind(fileName);
         if (delta != services.Run.Deltas.constEnd())
             Fetch(delta->Delta);
@@ -347,7 +348,8 @@ private:
         const QString output = JoinPath(S.Run.CopyFolder, Name);
         QString failure;
         try {
-            RebuildFromDelta(S.Run.Deltas.value(Name).Reference, Package, output);
+            const DeltaOffer offer = S.Run.Deltas.value(Name);
+            RebuildFromDelta(offer.Reference, Package, output, offer.Size);
             const QString expected = S.Run.FileChecksums.value(Name);
             const QString rebuilt = FileSha256(output);
             if (expected.compare(rebuilt, Qt::CaseInsensitive) != 0)

@@ -21,7 +21,8 @@ const char* const CipherList = "DEFAULT@SECLEVEL=0";
 constexpr int CertificateSecurityLevel = 2;
 constexpr long MaxRedirects = 15;
 constexpr long ConnectTimeoutSeconds = 30;
-constexpr long StallSeconds = 60;
+// Whatever the address or a redirect says, only these are spoken.
+const char* const AllowedProtocols = "http,https";
 constexpr int EventIntervalMs = 250;
 // Large receive buffers: fewer write calls for big packages, as the curl tool does.
 constexpr long ReceiveBufferBytes = 512 * 1024;
@@ -90,12 +91,14 @@ struct HttpClient::Transfer {
         curl_easy_setopt(Easy, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(Easy, CURLOPT_MAXREDIRS, MaxRedirects);
         // Redirects keep the protection of the first address: from https only to https.
-        curl_easy_setopt(Easy, CURLOPT_REDIR_PROTOCOLS_STR, Secure() ? "https" : "http,https");
+        curl_easy_setopt(Easy, CURLOPT_PROTOCOLS_STR, AllowedProtocols);
+        curl_easy_setopt(Easy, CURLOPT_REDIR_PROTOCOLS_STR, Secure() ? "https" : AllowedProtocols);
         curl_easy_setopt(Easy, CURLOPT_FAILONERROR, 1L);
         curl_easy_setopt(Easy, CURLOPT_BUFFERSIZE, ReceiveBufferBytes);
         curl_easy_setopt(Easy, CURLOPT_CONNECTTIMEOUT, ConnectTimeoutSeconds);
-        curl_easy_setopt(Easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(Easy, CURLOPT_LOW_SPEED_TIME, StallSeconds);
+        curl_easy_setopt(Easy, CURLOPT_TIMEOUT, request.Limits.MaxSeconds);
+        curl_easy_setopt(Easy, CURLOPT_LOW_SPEED_LIMIT, request.Limits.MinBytesPerSecond);
+        curl_easy_setopt(Easy, CURLOPT_LOW_SPEED_TIME, request.Limits.SlowSeconds);
         curl_easy_setopt(Easy, CURLOPT_SSLVERSION,
                          static_cast<long>(CURL_SSLVERSION_TLSv1_0) |
                              static_cast<long>(CURL_SSLVERSION_MAX_DEFAULT));
@@ -225,6 +228,18 @@ struct HttpClient::Transfer {
                     .arg(QString::fromUtf8(target),
                          Secure() ? QStringLiteral("da un indirizzo https si segue solo https")
                                   : QStringLiteral("si seguono solo indirizzi http e https")));
+        }
+        if (result == CURLE_UNSUPPORTED_PROTOCOL)
+            return RequestFailure(address, QStringLiteral("si usano solo indirizzi http e https"));
+        if (result == CURLE_OPERATION_TIMEDOUT) {
+            const TransferLimits& limits = Request.Limits;
+            return RequestFailure(
+                address, QStringLiteral("trasferimento interrotto: oltre %1 s in tutto o meno di "
+                                        "%2 byte/s per %3 s (%4)")
+                             .arg(limits.MaxSeconds)
+                             .arg(limits.MinBytesPerSecond)
+                             .arg(limits.SlowSeconds)
+                             .arg(QString::fromUtf8(ErrorText)));
         }
         // An error status is named as such rather than in libcurl's English text.
         const bool answered = result == CURLE_OK || result == CURLE_HTTP_RETURNED_ERROR;

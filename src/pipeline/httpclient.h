@@ -17,6 +17,22 @@ struct TlsSettings {
     bool VerifyCertificate = true;
 };
 
+// Bounds that end a transfer which would otherwise hold the run, and its lock, for ever: the
+// whole request may last at most MaxSeconds, and it fails when fewer than MinBytesPerSecond
+// arrive on average during any SlowSeconds.
+struct TransferLimits {
+    long MaxSeconds;
+    long MinBytesPerSecond;
+    long SlowSeconds;
+};
+// The catalogue, its signature and the size queries: a few kilobytes, which any working link
+// brings in seconds; a server that trickles them fails the check within two minutes.
+inline constexpr TransferLimits SmallFileLimits{120, 1, 60};
+// Packages and deltas: a slow office line (a few KB/s) still finishes the largest package; a
+// server that sends less than 1 KB/s for a minute, or keeps one transfer going for four hours,
+// ends that attempt.
+inline constexpr TransferLimits PackageLimits{4 * 3600, 1024, 60};
+
 // One request of a batch: what to ask and, once it has ended, how it went.
 struct HttpRequest {
     QString Address;
@@ -30,6 +46,7 @@ struct HttpRequest {
     qint64 ResumeFrom = 0;
     QByteArray Validator;
     std::function<bool()> Restart;
+    TransferLimits Limits = SmallFileLimits;
 
     // The outcome: empty Error for success (a final status in 200-299).
     QString Error;
@@ -61,9 +78,9 @@ public:
 
     void SetTlsSettings(const TlsSettings& tls);
 
-    // GET into the caller's device. Throws OrvantoError when the connection or the TLS handshake
-    // fails, nothing arrives for 60 s, the final status is outside 200-299 or the device refuses
-    // the data.
+    // GET into the caller's device, within the small-file limits. Throws OrvantoError when the
+    // address is not http or https, the connection or the TLS handshake fails, a limit is
+    // exceeded, the final status is outside 200-299 or the device refuses the data.
     void Get(const QString& address, QIODevice& sink);
     // HEAD: the announced content length, -1 when the server announces none. Throws as Get.
     qint64 Head(const QString& address);

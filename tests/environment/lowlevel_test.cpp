@@ -100,3 +100,12 @@ TEST(FirebirdFolder, PrefersTheEnvironmentVariable) {
     env.Set("FIREBIRD", "");
     EXPECT_TRUE(GetFirebirdFolder().endsWith('/')) << "the client library's root folder";
 }
+
+TEST(IsPlainFileName, AcceptsOnlyOneNameWithoutSeparatorsOrControls) {
+    for (const char* name :
+         {"Velmora.exe-0123456789abcdef.zst", "Nota spese è.txt", ".nascosto", "a..b"})
+        EXPECT_TRUE(IsPlainFileName(QString::fromUtf8(name))) << name;
+    for (const char* name :
+         {"", ".", "..", "../a", "a/b", "/etc/passwd", "a\\b", "C:a", "a\tb", "a\x7f", "a\xc2\x85"})
+        EXPECT_FALSE(IsPlainFileName(QString::fromUtf8(name))) << name;
+}

@@ -128,6 +128,17 @@ protected:
         return gets;
     }
 
+    // Replaces a text of the published catalogue.
+    void RewriteCatalogue(const QString& from, const QString& to) {
+        const QString catalogue = Site.ServedFolder() + "update.ini";
+        Write(catalogue, Read(catalogue).replace(from.toUtf8(), to.toUtf8()));
+        MakeWorldReadable(Site.ServedFolder());
+    }
+
+    QString RunLogText() const {
+        return QString::fromUtf8(Read(Site.Install.ProgramFolder() + "Orvo/orvanto.log"));
+    }
+
     void Corrupt(const QString& name) {
         QByteArray bytes = Read(Site.ServedFolder() + name);
         bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x5a);
@@ -180,6 +191,10 @@ TEST_F(DeltaUpdateTest, AnyFailureOfTheDeltaFallsBackToThePackage) {
          false,
          [&] { QFile::remove(Site.ServedFolder() + Delta); },
          {Delta, package}},
+        {"a catalogue without the rebuilt file's size",
+         true,
+         [&] { RewriteCatalogue("[DIMENSIONE FILE]", "[ALTRO]"); },
+         {package}},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.Why);
@@ -217,4 +232,53 @@ TEST_F(DeltaUpdateTest, UnderASignatureOnlyADeltaItCoversIsUsed) {
     sign(uncovered);
     QFile::remove(Site.Run.CopyFolder + "BlokCore.dll");
     EXPECT_EQ(Update(), QStringList{"BlokCore.dll.7z"});
+}
+
+TEST_F(DeltaUpdateTest, ADeltaNameThatIsNotAPlainFileNameIsRefused) {
+    const QString outside = Site.Install.Root() + "/victim.txt";
+    const QString installed = Site.Install.ProgramFolder() + "BlokCore.dll";
+    const struct {
+        QString Name;
+        // The file that the name reaches from the work folder.
+        QString Reached;
+    } rows[] = {{"../../../victim.txt", outside},
+                {outside, outside},
+                {"../../BlokCore.dll", installed},
+                {"..\\..\\BlokCore.dll", installed},
+                {"C:victim.txt", outside},
+                {"victim\t.txt", outside},
+                {"..", Site.Install.ProgramFolder() + "Orvo"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name.toStdString());
+        Publish(Work, Site.ServedFolder(), {Work.path() + "/3.11"});
+        RewriteCatalogue("=" + Delta + "\r\n[SHA256 FILE]", "=" + row.Name + "\r\n[SHA256 FILE]");
+        Site.Install.WriteFile("Velmora/BlokCore.dll", Old);
+        Write(outside, "not the updater's");
+        QFile::remove(Site.Run.CopyFolder + "BlokCore.dll");
+
+        EXPECT_EQ(Update(), QStringList{"BlokCore.dll.7z"});
+        EXPECT_EQ(Read(outside), "not the updater's");
+        EXPECT_EQ(Read(installed), Old);
+        EXPECT_TRUE(QFileInfo(row.Reached).exists());
+        EXPECT_TRUE(RunLogText().contains("Riga del catalogo rifiutata: [DELTA] BlokCore.dll@"))
+            << RunLogText().toStdString();
+    }
+}
+
+TEST_F(DeltaUpdateTest, ADeltaThatWouldRebuildMoreThanTheCatalogueSaysIsStoppedBeforeWriting) {
+    // 64 MB of zeros in a frame of a few kilobytes, served under the delta's name.
+    const QString bomb = Work.path() + "/bomb.bin";
+    Write(bomb, QByteArray(64 * 1024 * 1024, '\0'));
+    RunChecked("zstd", {"-q", "-f", bomb, "-o", Site.ServedFolder() + Delta});
+    MakeWorldReadable(Site.ServedFolder());
+    ASSERT_LT(QFileInfo(Site.ServedFolder() + Delta).size(), 64 * 1024);
+
+    // Whoever serves an unsigned catalogue gives the bomb's checksum too.
+    const auto listBomb = [&] {
+        Site.Run.PackageChecksums[Delta] = Sha256(Read(Site.ServedFolder() + Delta));
+    };
+    EXPECT_EQ(Update(listBomb), (QStringList{Delta, "BlokCore.dll.7z"}));
+    EXPECT_TRUE(RunLogText().contains("ricostruirebbe 67108864 byte, oltre i " +
+                                      QString::number(New.size()) + " annunciati"))
+        << RunLogText().toStdString();
 }

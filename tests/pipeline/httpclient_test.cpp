@@ -1,5 +1,6 @@
 #include "core/error.h"
 #include "pipeline/httpclient.h"
+#include "support/fileserver.h"
 #include "support/nginxserver.h"
 #include "support/recordinginterface.h"
 #include "support/tempinstall.h"
@@ -177,5 +178,46 @@ TEST_F(HttpClientTest, FollowsRedirectsButNeverFromHttpsToHttp) {
                 << error.Message().toStdString();
             EXPECT_TRUE(error.Message().contains(target)) << error.Message().toStdString();
         }
+    }
+}
+
+TEST_F(HttpClientTest, SpeaksOnlyHttpAndHttps) {
+    const NginxServer server(Site,
+                             {false, false, "    location = /bounce { return 302 $arg_to; }\n"});
+    HttpClient client(Ui, {});
+    for (const QString& address :
+         {QStringLiteral("file:///etc/hostname"), QStringLiteral("ftp://127.0.0.1:1/update.ini"),
+          server.BaseUrl() + "bounce?to=file:///etc/hostname"}) {
+        SCOPED_TRACE(address.toStdString());
+        try {
+            const QByteArray body = Fetch(client, address);
+            ADD_FAILURE() << "fetched " << body.size() << " bytes";
+        } catch (const OrvantoError& error) {
+            EXPECT_TRUE(error.Message().contains("http e https")) << error.Message().toStdString();
+        }
+    }
+}
+
+TEST_F(HttpClientTest, ATricklingServerEndsTheTransferAtItsLimits) {
+    const FileServer trickle(Site, {.RateBytesPerSecond = 2});
+    HttpClient client(Ui, {});
+    const struct {
+        const char* Why;
+        TransferLimits Limits;
+    } rows[] = {{"the whole transfer lasts too long", {2, 1, 60}},
+                {"too few bytes a second", {60, 100, 2}}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Why);
+        QBuffer body;
+        body.open(QIODevice::WriteOnly);
+        HttpRequest request;
+        request.Address = trickle.BaseUrl() + "update.ini";
+        request.Sink = &body;
+        request.Limits = row.Limits;
+        std::deque<HttpRequest*> queue{&request};
+        client.Run(queue, 1, {});
+        EXPECT_TRUE(request.Error.contains("trasferimento interrotto"))
+            << request.Error.toStdString();
+        EXPECT_LT(body.size(), 1000);
     }
 }

@@ -18,6 +18,8 @@ FileServer::FileServer(const QString& root, const Options& options)
         arguments << "--break-always";
     if (options.IgnoreRange)
         arguments << "--ignore-range";
+    if (options.RateBytesPerSecond > 0)
+        arguments << "--rate" << QString::number(options.RateBytesPerSecond);
     Process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     Process->start(QStringLiteral(ORVANTO_FILE_SERVER), arguments);
     QElapsedTimer waited;

@@ -8,8 +8,8 @@
 
 // The small loopback HTTP server of the tests and benchmarks (loopback-http-server) serving a
 // folder: keep-alive, byte ranges with an ETag validator, and on demand a delay before every
-// answer, a connection closed part-way through the first body of each file (or every body), or
-// ranges ignored.
+// answer, a connection closed part-way through the first body of each file (or every body),
+// ranges ignored, or bodies trickled at a few bytes a second.
 class FileServer {
 public:
     struct Options {
@@ -21,6 +21,8 @@ public:
         bool IgnoreRange = false;
         // With BreakAfter: every body breaks, resumed ones too.
         bool BreakAlways = false;
+        // Body bytes per second, trickled; 0: full speed.
+        int RateBytesPerSecond = 0;
     };
 
     FileServer(const QString& root, const Options& options);
