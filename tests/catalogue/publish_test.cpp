@@ -1,7 +1,10 @@
+#include "catalogue/requiredfiles.h"
 #include "support/minisign.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -27,6 +30,45 @@ Outcome RunWithInput(const QString& program, const QStringList& arguments,
             process.readAll()};
 }
 
+void Write(const QString& path, const QByteArray& content) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size())
+        << path.toStdString();
+}
+
+// A release of Velmora 3.12.0 with every file of the component and schema step 206.
+void WriteRelease(const QString& folder) {
+    RequiredFileList files;
+    BuildRequiredFiles(files);
+    for (const RequiredFile& file : files) {
+        if (file.ComponentName == Component::Velmora)
+            Write(folder + "/" + file.FileName, "Velmora 3.12.0: " + file.FileName.toUtf8());
+    }
+    Write(folder + "/modifiche206.sql", "ALTER TABLE CLIENTI ADD CITTA VARCHAR(60);\nCOMMIT;\n");
+}
+
+// Everything below the folder, links as their targets and files as their content, so that two
+// snapshots are equal only when nothing was added, removed or changed.
+QMap<QString, QByteArray> Snapshot(const QString& folder) {
+    QMap<QString, QByteArray> tree;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo entry(it.next());
+        const QString name = entry.filePath().mid(folder.size());
+        if (entry.isSymLink()) {
+            tree[name] = "-> " + entry.symLinkTarget().toUtf8();
+        } else if (entry.isFile()) {
+            QFile file(entry.filePath());
+            tree[name] = file.open(QIODevice::ReadOnly) ? file.readAll() : "<unreadable>";
+        } else {
+            tree[name] = "<folder>";
+        }
+    }
+    return tree;
+}
+
 } // namespace
 
 TEST(Publish, SignsTheCatalogueWithAPasswordProtectedKey) {
@@ -38,14 +80,11 @@ TEST(Publish, SignsTheCatalogueWithAPasswordProtectedKey) {
                      "parola segreta\nparola segreta\n");
     ASSERT_EQ(made.ExitCode, 0) << made.Output.toStdString();
     const QString release = dir.path() + "/release";
-    const QString served = dir.path() + "/site";
-    QDir().mkpath(release);
-    QFile file(release + "/Velmora.exe");
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("Velmora 3.12.0") > 0);
-    file.close();
+    const QString served = dir.path() + "/site/velmora";
+    WriteRelease(release);
 
-    const QStringList publish = {"--sign", keys + "/minisign.key", release, served,
-                                 "Velmora=3.12.0"};
+    const QStringList publish = {"--sign", keys + "/minisign.key", release,
+                                 served,   "Velmora=3.12.0",       "Schema database=206"};
     const Outcome signedRun =
         RunWithInput(QStringLiteral(ORVANTO_PUBLISH), publish, "parola segreta\n");
     ASSERT_EQ(signedRun.ExitCode, 0) << signedRun.Output.toStdString();
@@ -53,18 +92,118 @@ TEST(Publish, SignsTheCatalogueWithAPasswordProtectedKey) {
     const QByteArray verified =
         RunChecked("minisign", {"-V", "-p", keys + "/minisign.pub", "-m", served + "/update.ini"});
     EXPECT_TRUE(verified.contains("Trusted comment: timestamp:")) << verified.toStdString();
+    EXPECT_TRUE(signedRun.Output.contains("Firmato con la chiave "))
+        << signedRun.Output.toStdString();
 
+    // A wrong password: nothing of the live release changes, its signature stays.
+    const QMap<QString, QByteArray> before = Snapshot(dir.path() + "/site");
     const Outcome wrong =
         RunWithInput(QStringLiteral(ORVANTO_PUBLISH), publish, "parola sbagliata\n");
-    EXPECT_EQ(wrong.ExitCode, 1);
+    EXPECT_EQ(wrong.ExitCode, 65);
     EXPECT_TRUE(wrong.Output.contains("minisign non ha firmato")) << wrong.Output.toStdString();
-    EXPECT_FALSE(QFile::exists(served + "/update.ini.minisig"))
-        << "no signature of the earlier catalogue stays";
+    EXPECT_EQ(Snapshot(dir.path() + "/site"), before);
 
-    // Published again without a key: an earlier signature does not stay beside a new catalogue.
-    ASSERT_TRUE(QFile::copy(served + "/update.ini", served + "/update.ini.minisig"));
+    // Published again without a key: no earlier signature stays beside the new catalogue.
     const Outcome unsignedRun =
         RunWithInput(QStringLiteral(ORVANTO_PUBLISH), publish.mid(2), QByteArray());
     ASSERT_EQ(unsignedRun.ExitCode, 0) << unsignedRun.Output.toStdString();
     EXPECT_FALSE(QFile::exists(served + "/update.ini.minisig"));
+    EXPECT_TRUE(unsignedRun.Output.contains("Catalogo non firmato"))
+        << unsignedRun.Output.toStdString();
+}
+
+TEST(Publish, AMakersMistakeLeavesTheLiveServerUntouched) {
+    QTemporaryDir dir;
+    const MinisignKey maker;
+    const QString release = dir.path() + "/release";
+    const QString site = dir.path() + "/site";
+    const QString served = site + "/velmora";
+    WriteRelease(release);
+    // The live server: a folder published the way makers did before releases were switched.
+    Write(served + "/update.ini", "[VERSIONI]\r\nVelmora=3.11.0\r\nSchema database=205\r\n");
+    Write(served + "/Velmora.exe.7z", "the live package");
+    Write(served + "/update.ini.minisig", "the live signature");
+    const QString passwordKey = dir.path() + "/con-password.key";
+    const Outcome made =
+        RunWithInput("minisign", {"-G", "-p", dir.path() + "/con-password.pub", "-s", passwordKey},
+                     "parola\nparola\n");
+    ASSERT_EQ(made.ExitCode, 0) << made.Output.toStdString();
+    const QString publicKey = dir.path() + "/chiave.pub";
+    Write(publicKey,
+          "untrusted comment: minisign public key\n" + maker.PublicKeyLine().toUtf8() + "\n");
+
+    const QStringList good = {release, served, "Velmora=3.12.0", "Schema database=206"};
+    const struct {
+        const char* Why;
+        QStringList Arguments;
+        int Exit;
+        const char* Named;
+    } rows[] = {
+        {"a blank instead of '='", {release, served, "Velmora 3.12.0"}, 65, "Velmora 3.12.0"},
+        {"an unknown component", {release, served, "Velmra=3.12.0"}, 65, "Velmra"},
+        {"a version the updater cannot compare", {release, served, "7za=latest"}, 65, "latest"},
+        {"no version at all", {release, served}, 65, "nessuna versione"},
+        {"a schema step without its script",
+         {release, served, "Schema database=207"},
+         65,
+         "modifiche207.sql"},
+        {"a missing previous release", QStringList{"--previous", dir.path() + "/3.10"} + good, 65,
+         "3.10"},
+        {"a key file that does not exist", QStringList{"--sign", dir.path() + "/maker.kye"} + good,
+         65, "maker.kye"},
+        {"the public key given as the secret key", QStringList{"--sign", publicKey} + good, 65,
+         "chiave.pub"},
+        {"a key that needs a password, with no one to type it",
+         QStringList{"--sign", passwordKey} + good, 65, "con-password.key"},
+        {"an unknown option", QStringList{"--firma", "x"} + good, 64, "firma"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Why);
+        const QMap<QString, QByteArray> before = Snapshot(site);
+        const Outcome outcome =
+            RunWithInput(QStringLiteral(ORVANTO_PUBLISH), row.Arguments, QByteArray());
+        EXPECT_EQ(outcome.ExitCode, row.Exit) << outcome.Output.toStdString();
+        EXPECT_TRUE(outcome.Output.contains(row.Named)) << outcome.Output.toStdString();
+        EXPECT_EQ(Snapshot(site), before);
+    }
+}
+
+TEST(Publish, SwitchesTheServerToTheCompleteReleaseAndKeepsThePreviousOne) {
+    QTemporaryDir dir;
+    const QString release = dir.path() + "/release";
+    const QString served = dir.path() + "/site/velmora";
+    WriteRelease(release);
+    // Release files only their owner can read still become files any web server can serve.
+    ASSERT_TRUE(QFile::setPermissions(release + "/Velmora.exe",
+                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    Write(served + "/modifiche205.sql.7z", "the script of an earlier step");
+    Write(served + "/Vecchio.dll.7z", "a file no longer released");
+    const QStringList publish = {release, served, "Velmora=3.12.0", "Schema database=206"};
+
+    const Outcome first = RunWithInput(QStringLiteral(ORVANTO_PUBLISH), publish, QByteArray());
+    ASSERT_EQ(first.ExitCode, 0) << first.Output.toStdString();
+    EXPECT_TRUE(QFileInfo(served).isSymLink());
+    const QString firstRelease = QFileInfo(served).canonicalFilePath();
+    QFile catalogue(served + "/update.ini");
+    ASSERT_TRUE(catalogue.open(QIODevice::ReadOnly));
+    const QByteArray listed = catalogue.readAll();
+    EXPECT_TRUE(listed.contains("modifiche205.sql.7z=")) << "older installations need step 205";
+    EXPECT_TRUE(listed.contains("modifiche206.sql.7z="));
+    EXPECT_FALSE(listed.contains("Vecchio.dll")) << listed.toStdString();
+    for (const QFileInfo& file : QDir(served).entryInfoList(QDir::Files))
+        EXPECT_EQ(file.permissions() & 0x7777, QFileDevice::Permissions(0x6644))
+            << file.fileName().toStdString();
+    EXPECT_TRUE(first.Output.contains("Velmora 3.12.0")) << first.Output.toStdString();
+    EXPECT_TRUE(first.Output.contains("Pacchetti: 12,")) << first.Output.toStdString();
+
+    // The next publication keeps the release it replaces, for transfers still running, and
+    // removes the one before.
+    const QStringList kept = QDir(served + ".rilasci").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const Outcome second = RunWithInput(QStringLiteral(ORVANTO_PUBLISH), publish, QByteArray());
+    ASSERT_EQ(second.ExitCode, 0) << second.Output.toStdString();
+    const QStringList now = QDir(served + ".rilasci").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    EXPECT_EQ(now.size(), 2) << now.join(' ').toStdString();
+    EXPECT_TRUE(QFileInfo::exists(firstRelease)) << "the release just replaced stays";
+    EXPECT_NE(QFileInfo(served).canonicalFilePath(), firstRelease);
+    EXPECT_EQ(kept.size(), 2) << "the first switch kept the folder it replaced";
 }
