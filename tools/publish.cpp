@@ -1,5 +1,6 @@
 // orvanto-publish [--sign SECRET_KEY_FILE] [--previous OLD_RELEASE_FOLDER ...] RELEASE_FOLDER
 //                 SERVER_FOLDER COMPONENT=VERSION ...
+// orvanto-publish --verify URL_OR_FOLDER [--key PUBLIC_KEY] [--previous OLD_RELEASE_FOLDER ...]
 //
 // Checks the request first (versions, scripts, files, folders, key) and touches nothing when
 // anything is wrong. Then builds the new release beside the server folder: every file of the
@@ -15,8 +16,12 @@
 // their sizes in section "DIMENSIONE FILE". Only when all of it is complete does the server
 // folder switch to it, in one step. Ends with a summary of what was published.
 //
-// Exit codes: 0 published, 64 wrong usage, 65 a problem of the release or the key (nothing
-// changed), 1 a failure while building or switching (the live release stays served).
+// --verify reads the server as an installation does and lists what would fail an update (see
+// serververify.h).
+//
+// Exit codes: 0 published (or verified without a problem), 64 wrong usage, 65 a problem of the
+// release or the key (nothing changed), 1 a failure while building or switching (the live
+// release stays served), or problems found by --verify.
 
 #include "catalogue/catalogue.h"
 #include "catalogue/signature.h"
@@ -25,6 +30,7 @@
 #include "pipeline/delta.h"
 #include "releasecheck.h"
 #include "releaseswitch.h"
+#include "serververify.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -244,7 +250,15 @@ int main(int argc, char* argv[]) {
         QStringLiteral("previous"),
         QStringLiteral("Cartella di un rilascio precedente ancora in uso (per i delta)."),
         QStringLiteral("CARTELLA"));
-    parser.addOptions({sign, previous});
+    const QCommandLineOption verify(
+        QStringLiteral("verify"),
+        QStringLiteral("Verifica il server come lo legge un'installazione, senza pubblicare."),
+        QStringLiteral("URL_O_CARTELLA"));
+    const QCommandLineOption key(QStringLiteral("key"),
+                                 QStringLiteral("Chiave pubblica (riga base64 o file .pub) con "
+                                                "cui --verify controlla la firma."),
+                                 QStringLiteral("CHIAVE_PUBBLICA"));
+    parser.addOptions({sign, previous, verify, key});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("CARTELLA_RILASCIO"),
@@ -265,6 +279,17 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     const QStringList positional = parser.positionalArguments();
+    if (parser.isSet(verify)) {
+        if (!positional.isEmpty() || parser.isSet(sign))
+            return Fail("--verify non pubblica: niente cartelle, versioni o --sign\n" +
+                            parser.helpText(),
+                        UsageExit);
+        return VerifyServer({parser.value(verify), parser.value(key), parser.values(previous)}) == 0
+                   ? 0
+                   : 1;
+    }
+    if (parser.isSet(key))
+        return Fail("--key vale solo con --verify", UsageExit);
     if (positional.size() < 2)
         return Fail("mancano le cartelle\n" + parser.helpText(), UsageExit);
 

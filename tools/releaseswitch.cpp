@@ -83,6 +83,11 @@ void ReleaseSwitch::Switch() {
 
     // The new link is made beside the served name, then takes its place in one rename.
     const QString link = Server + ".nuovo";
+    // A publication killed between trading places and filing the old folder left it here; it is
+    // no longer served.
+    const QFileInfo left(link);
+    if (left.isDir() && !left.isSymLink())
+        QDir(link).removeRecursively();
     ::unlink(Native(link).constData());
     const QString target = QFileInfo(Releases).fileName() + '/' + QFileInfo(Fresh).fileName();
     if (::symlink(Native(target).constData(), Native(link).constData()) != 0)

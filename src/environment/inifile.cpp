@@ -154,6 +154,7 @@ IniFile::IniFile(const QString& path) : Path(path) {}
 IniText::IniText(const QByteArray& bytes) {
     const QString text = DecodeTextFile(bytes);
     QHash<QString, QString>* current = nullptr;
+    QStringList* order = nullptr;
     for (qsizetype pos = 0; pos < text.size();) {
         const LineSpan span = LineAt(text, pos);
         const QString line = text.mid(span.Start, span.ContentEnd - span.Start);
@@ -162,14 +163,18 @@ IniText::IniText(const QByteArray& bytes) {
             // Only the first section of a name is read.
             const QString folded = name->toCaseFolded();
             current = Sections.contains(folded) ? nullptr : &Sections[folded];
+            order = current == nullptr ? nullptr : &KeyOrder[folded];
             continue;
         }
         const qsizetype equals = line.indexOf('=');
         if (current == nullptr || equals < 0)
             continue;
-        const QString key = TrimBlanks(line.left(equals)).toCaseFolded();
-        if (!current->contains(key))
-            current->insert(key, Unquoted(TrimBlanks(line.mid(equals + 1))).left(MaxValueLength));
+        const QString spelt = TrimBlanks(line.left(equals));
+        const QString key = spelt.toCaseFolded();
+        if (current->contains(key))
+            continue;
+        current->insert(key, Unquoted(TrimBlanks(line.mid(equals + 1))).left(MaxValueLength));
+        order->append(spelt);
     }
 }
 
@@ -179,6 +184,10 @@ QString IniText::ReadString(const QString& section, const QString& key,
     if (found == Sections.constEnd())
         return defaultValue;
     return found->value(key.toCaseFolded(), defaultValue);
+}
+
+QStringList IniText::Keys(const QString& section) const {
+    return KeyOrder.value(section.toCaseFolded());
 }
 
 QString IniFile::ReadString(const QString& section, const QString& key,

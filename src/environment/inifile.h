@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <QStringList>
 
 // The text of an ini file, read once, by the Windows profile rules: section and key names without
 // regard to case, blanks around the value dropped, one pair of enclosing double quotes removed, at
@@ -14,10 +15,13 @@ public:
 
     QString ReadString(const QString& section, const QString& key,
                        const QString& defaultValue) const;
+    // The keys of the section that ReadString finds, spelt and ordered as in the text.
+    QStringList Keys(const QString& section) const;
 
 private:
     // Values by case-folded section and key name.
     QHash<QString, QHash<QString, QString>> Sections;
+    QHash<QString, QStringList> KeyOrder;
 };
 
 // An ini file read by the same rules; a missing file gives the default. Every read goes to the

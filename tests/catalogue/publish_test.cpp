@@ -1,5 +1,6 @@
 #include "catalogue/requiredfiles.h"
 #include "support/minisign.h"
+#include "support/nginxserver.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -7,6 +8,7 @@
 #include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -206,4 +208,123 @@ TEST(Publish, SwitchesTheServerToTheCompleteReleaseAndKeepsThePreviousOne) {
     EXPECT_TRUE(QFileInfo::exists(firstRelease)) << "the release just replaced stays";
     EXPECT_NE(QFileInfo(served).canonicalFilePath(), firstRelease);
     EXPECT_EQ(kept.size(), 2) << "the first switch kept the folder it replaced";
+}
+
+TEST(PublishVerify, FindsWhatWouldFailAnInstallation) {
+    QTemporaryDir dir;
+    const MinisignKey maker;
+    const QString release = dir.path() + "/release";
+    const QString previous = dir.path() + "/3.11";
+    const QString served = dir.path() + "/site/velmora";
+    WriteRelease(release);
+    QByteArray program(200000, '\0');
+    for (qsizetype i = 0; i < program.size(); ++i)
+        program[i] = static_cast<char>((i * 7919) % 251);
+    Write(previous + "/Velmora.exe", program);
+    program.replace(1000, 5, "3.12.");
+    Write(release + "/Velmora.exe", program);
+    const QString publicKey = maker.PublicKeyLine();
+    const QStringList publish = {"--previous", previous, "--sign",         maker.SecretKeyFile(),
+                                 release,      served,   "Velmora=3.12.0", "Schema database=206"};
+    const NginxServer server(dir.path() + "/site");
+    const QStringList verify = {
+        "--verify", server.BaseUrl() + "velmora/", "--key", publicKey, "--previous", previous};
+    const auto republish = [&] {
+        const Outcome published =
+            RunWithInput(QStringLiteral(ORVANTO_PUBLISH), publish, QByteArray());
+        ASSERT_EQ(published.ExitCode, 0) << published.Output.toStdString();
+        ASSERT_TRUE(published.Output.contains("Delta: Velmora.exe-"))
+            << published.Output.toStdString();
+    };
+    republish();
+    const QString delta = QDir(served).entryList({"*.zst"}).value(0);
+    for (const QStringList& arguments :
+         {verify, QStringList{"--verify", served, "--key", publicKey, "--previous", previous}}) {
+        const Outcome good = RunWithInput(QStringLiteral(ORVANTO_PUBLISH), arguments, QByteArray());
+        EXPECT_EQ(good.ExitCode, 0) << good.Output.toStdString();
+        EXPECT_TRUE(good.Output.contains(", 0 problemi")) << good.Output.toStdString();
+    }
+
+    const auto catalogue = [&] {
+        QFile file(served + "/update.ini");
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const struct {
+        const char* Why;
+        std::function<void()> Spoil;
+        QString Named;
+    } rows[] = {
+        {"a tampered package",
+         [&] { Write(served + "/Velmora.exe.7z", "not the published package"); },
+         "Velmora.exe.7z: SHA-256"},
+        {"a missing delta", [&] { QFile::remove(served + "/" + delta); },
+         delta + ": non disponibile"},
+        {"a stale signature",
+         [&] { Write(served + "/update.ini.minisig", maker.Sign(catalogue() + "\r\n")); },
+         "firma del catalogo"},
+        {"a missing script",
+         [&] {
+             const QByteArray changed =
+                 catalogue().replace("Schema database=206", "Schema database=207");
+             Write(served + "/update.ini", changed);
+             Write(served + "/update.ini.minisig", maker.Sign(changed));
+         },
+         "modifiche207.sql.7z manca"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Why);
+        republish();
+        row.Spoil();
+        MakeWorldReadable(dir.path() + "/site");
+        const Outcome found = RunWithInput(QStringLiteral(ORVANTO_PUBLISH), verify, QByteArray());
+        EXPECT_EQ(found.ExitCode, 1) << found.Output.toStdString();
+        EXPECT_TRUE(found.Output.contains(row.Named.toUtf8())) << found.Output.toStdString();
+    }
+}
+
+TEST(Publish, AKilledPublicationLeavesAReleaseThatInstallationsCanUse) {
+    QTemporaryDir dir;
+    const QString release = dir.path() + "/release";
+    const QString served = dir.path() + "/site/velmora";
+    WriteRelease(release);
+    const auto publish = [&](const QString& version, const QStringList& before) {
+        return RunWithInput(before.isEmpty() ? QStringLiteral(ORVANTO_PUBLISH) : before[0],
+                            before.mid(1) +
+                                (before.isEmpty() ? QStringList() : QStringList{ORVANTO_PUBLISH}) +
+                                QStringList{release, served, "Velmora=" + version},
+                            QByteArray());
+    };
+    ASSERT_EQ(publish("3.11.0", {}).ExitCode, 0);
+    // Each attempt starts from the live release as makers had it before: a real folder, which
+    // the switch trades places with, then files away.
+    const auto makeLiveARealFolder = [&] {
+        const QString live = QFileInfo(served).canonicalFilePath();
+        if (QFileInfo(served).isSymLink() && QFile::remove(served))
+            QDir().rename(live, served);
+    };
+    // Every rename the publisher itself makes, the switch's among them, is in turn its last
+    // (strace counts the calls of each system call apart).
+    for (const QString call : {"rename", "renameat", "renameat2"}) {
+        for (int nth = 1;; ++nth) {
+            SCOPED_TRACE((call + " " + QString::number(nth)).toStdString());
+            makeLiveARealFolder();
+            const Outcome killed = publish(
+                "3.12.0", {"strace", "-qq", "-o", "/dev/null", "-e", "trace=" + call, "-e",
+                           QStringLiteral("inject=%1:signal=KILL:when=%2").arg(call).arg(nth)});
+            QFile catalogue(served + "/update.ini");
+            ASSERT_TRUE(catalogue.open(QIODevice::ReadOnly));
+            const QByteArray text = catalogue.readAll();
+            EXPECT_TRUE(text.contains("Velmora=3.11.0") || text.contains("Velmora=3.12.0"))
+                << text.toStdString();
+            const Outcome verified =
+                RunWithInput(QStringLiteral(ORVANTO_PUBLISH), {"--verify", served}, QByteArray());
+            EXPECT_EQ(verified.ExitCode, 0) << verified.Output.toStdString();
+            if (killed.ExitCode == 0)
+                break;
+            ASSERT_LT(nth, 10) << killed.Output.toStdString();
+        }
+    }
+    ASSERT_EQ(publish("3.13.0", {}).ExitCode, 0) << "a later publication goes through";
+    EXPECT_EQ(QDir(served + ".rilasci").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 2)
+        << "what killed publications left is gone";
 }

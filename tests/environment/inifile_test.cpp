@@ -190,3 +190,11 @@ TEST(Impostazioni, AMissingFileIsAnError) {
         EXPECT_EQ(lines[1], "velmora.ini cercato in: " + folders.join(", "));
     }
 }
+
+TEST(IniText, ListsTheKeysItReadsAsSpeltAndInOrder) {
+    const IniText text(
+        "[SHA256]\r\nVelmora.exe.7z=a\r\n BlokCore.dll.7z = b\r\nvelmora.EXE.7z=c\r\n"
+        "senza uguale\r\n[ALTRO]\r\nX=1\r\n[sha256]\r\nTardivo.7z=d\r\n");
+    EXPECT_EQ(text.Keys("sha256"), (QStringList{"Velmora.exe.7z", "BlokCore.dll.7z"}));
+    EXPECT_EQ(text.Keys("MANCANTE"), QStringList());
+}
