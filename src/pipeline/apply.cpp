@@ -15,21 +15,9 @@
 #include "platform/executable.h"
 #include "platform/process.h"
 
-#include <QFile>
-
 namespace {
 
 const QString VelmoraExecutable = QStringLiteral("velmora.exe");
-
-// Moves an installed file aside to its kept copy and puts the new file in its place with the
-// permissions of the file it replaces. The work folder's copy is not needed afterwards, so it is
-// moved when it can be, which never leaves half a file; across file systems it is copied beside
-// the target first.
-void ReplaceFile(FileSystem& files, const QString& source, const QString& target) {
-    if (FileExists(target))
-        files.SetPermissions(source, QFile::permissions(target));
-    files.ReplaceKeepingCopy(source, target, KeptCopyPath(target));
-}
 
 } // namespace
 
@@ -44,7 +32,13 @@ bool ApplyUpdates(const Services& services, UpdateJournal& journal) {
     ui.ProcessEvents();
 
     QString newOrvanto;
-    QStringList installed;
+    // The folders of the installation whose names changed since they were last synced: each
+    // batch of renames is on the disk before the journal's next step.
+    QStringList renamed;
+    const auto syncRenamed = [&] {
+        files.SyncFoldersOf(renamed);
+        renamed.clear();
+    };
     for (const auto& [row, file] : SelectedFiles(run)) {
         const QString source = JoinPath(run.CopyFolder, file.FileName);
         if (!FileExists(source)) {
@@ -52,6 +46,7 @@ bool ApplyUpdates(const Services& services, UpdateJournal& journal) {
             return false;
         }
         if (file.ComponentName == Component::Schema) {
+            syncRenamed();
             journal.RunningScript = file.FileName;
             WriteJournal(files, journal);
             QString failure;
@@ -70,8 +65,11 @@ bool ApplyUpdates(const Services& services, UpdateJournal& journal) {
                                     source);
                 return false;
             }
-            ReplaceFile(files, source, InstalledPath(file));
-            installed.append(InstalledPath(file));
+            const QString target = InstalledPath(file);
+            // The new file's data is on the disk before its name moves into the installation.
+            files.SyncFile(source);
+            files.ReplaceKeepingCopy(source, target, KeptCopyPath(target));
+            renamed.append(target);
             if (file.FileName.toLower() == VelmoraExecutable)
                 journal.NewVelmoraVersion = row.SubItem(1);
             else if (updater)
@@ -81,10 +79,8 @@ bool ApplyUpdates(const Services& services, UpdateJournal& journal) {
         ui.ProcessEvents();
     }
 
-    // Every new file is on the disk before the journal says so.
-    for (const QString& path : installed)
-        files.SyncFile(path);
-    files.SyncFoldersOf(installed);
+    // Every new file is on the disk, with its name, before the journal says so.
+    syncRenamed();
     journal.Phase = UpdateJournal::Stage::Applied;
     WriteJournal(files, journal);
     FinishUpdate(files, journal);
