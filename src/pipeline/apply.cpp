@@ -15,9 +15,56 @@
 #include "platform/executable.h"
 #include "platform/process.h"
 
+#include <QFileInfo>
+#include <QProcess>
+
 namespace {
 
 const QString VelmoraExecutable = QStringLiteral("velmora.exe");
+// How long a new updater may take to tell its version before it is refused.
+const int VersionProbeMilliseconds = 10000;
+// More than any version text; what goes beyond is not read.
+const qint64 VersionProbeOutputLimit = 4096;
+
+// Whether the new updater, run as a child from the work folder with "--version", ends by itself
+// within the time-out with exit status 0 and prints exactly the version the catalogue announced;
+// `failure` gets what went wrong.
+bool AnswersWithVersion(const QString& program, const QString& version, QString* failure) {
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments({QStringLiteral("--version")});
+    process.setWorkingDirectory(QFileInfo(program).absolutePath());
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.setChildProcessModifier(EndWithParent);
+    process.start();
+    if (!process.waitForStarted(VersionProbeMilliseconds)) {
+        *failure = "non avviato (" + process.errorString() + ")";
+        return false;
+    }
+    if (!process.waitForFinished(VersionProbeMilliseconds)) {
+        process.kill();
+        process.waitForFinished(-1);
+        *failure = QStringLiteral("nessuna risposta a --version entro %1 s")
+                       .arg(VersionProbeMilliseconds / 1000);
+        return false;
+    }
+    if (process.exitStatus() != QProcess::NormalExit) {
+        *failure = QStringLiteral("terminato in modo anomalo con --version");
+        return false;
+    }
+    if (process.exitCode() != 0) {
+        *failure = QStringLiteral("terminato con codice %1 con --version").arg(process.exitCode());
+        return false;
+    }
+    const QString told = QString::fromUtf8(process.read(VersionProbeOutputLimit)).trimmed();
+    if (told != version) {
+        *failure =
+            "con --version ha indicato la versione '" + told + "' invece di '" + version + "'";
+        return false;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -59,13 +106,26 @@ bool ApplyUpdates(const Services& services, UpdateJournal& journal) {
             WriteJournal(files, journal);
         } else {
             const bool updater = file.FileName.toLower() == UpdaterExecutableName.toLower();
-            // The running updater is given up only for a program that can take its place.
+            // The running updater is given up only for a program that can take its place and
+            // that starts, ends cleanly and tells the version the catalogue announced.
             if (updater && !IsRunnableProgram(source)) {
                 services.Log.Reason("Il nuovo Orvanto non può essere eseguito su questo sistema: " +
                                     source);
                 return false;
             }
             const QString target = InstalledPath(file);
+            if (updater) {
+                // Tried with the owner and mode it will have (a package may not keep the bits).
+                if (FileExists(target))
+                    files.CopyOwnerAndMode(target, source);
+                else
+                    files.AdoptFolderAccess(source, GetProgramFolder());
+            }
+            QString failure;
+            if (updater && !AnswersWithVersion(source, row.SubItem(1), &failure)) {
+                services.Log.Reason("Il nuovo Orvanto " + source + " non funziona: " + failure);
+                return false;
+            }
             // The new file's data is on the disk before its name moves into the installation.
             files.SyncFile(source);
             files.ReplaceKeepingCopy(source, target, KeptCopyPath(target));

@@ -266,8 +266,9 @@ TEST(Interruption, ThereIsAlwaysAnUpdaterWhenItsOwnReplacementIsStopped) {
                 EXPECT_TRUE(install.UpdaterThere())
                     << where << ", stopped at " << stoppedAt.toStdString();
             }
-            if (windowByDesign)
+            if (windowByDesign) {
                 ASSERT_TRUE(QFile::rename(KeptCopyPath(install.Updater), install.Updater));
+            }
             // The last operation before the new updater would take over this process.
             const bool last = stoppedAt == "Remove " + JournalPath();
             if (!stopped || last) {
