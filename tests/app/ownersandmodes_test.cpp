@@ -101,14 +101,14 @@ TEST(OwnersAndModes, AreKeptByUpdatesRollbacksRestoresAndRecoveries) {
     EXPECT_EQ(recovered.ExitCode, 3) << recovered.Errors.toStdString();
     EXPECT_TRUE(recovered.Errors.contains("L'ultimo aggiornamento non era terminato"))
         << recovered.Errors.toStdString();
-    EXPECT_EQ(Differences(before, Installation(site)), "") << "after the recovery";
+    EXPECT_EQ(Differences(before, Installation(site)).toStdString(), "") << "after the recovery";
 
     // A successful update: what it replaces keeps owner and mode, what it adds is readable.
     const DemoSite::Result update = RunPrivately(site, "--update");
     EXPECT_EQ(update.ExitCode, 0) << update.Errors.toStdString();
     QMap<QString, QString> updated = before;
     updated["BlokPlanner.dll"] = Describe({nobody->pw_uid, nogroup->gr_gid, 0644});
-    EXPECT_EQ(Differences(updated, Installation(site)), "") << "after the update";
+    EXPECT_EQ(Differences(updated, Installation(site)).toStdString(), "") << "after the update";
     EXPECT_TRUE(site.Read("velmora.ini").contains("Versione=3.12.0"));
     // The backup holds the database: it is no more readable than the database.
     const QStringList archives =
@@ -124,7 +124,7 @@ TEST(OwnersAndModes, AreKeptByUpdatesRollbacksRestoresAndRecoveries) {
     // The restore of the archive made before that update.
     const DemoSite::Result restore = RunPrivately(site, "--restore " + archives.last() + " --yes");
     EXPECT_EQ(restore.ExitCode, 0) << restore.Errors.toStdString();
-    EXPECT_EQ(Differences(updated, Installation(site)), "") << "after the restore";
+    EXPECT_EQ(Differences(updated, Installation(site)).toStdString(), "") << "after the restore";
     EXPECT_TRUE(site.Read("velmora.ini").contains("Versione=3.12.0"))
         << "the restore leaves the settings";
     EXPECT_TRUE(site.Read("Velmora.exe").startsWith("Velmora 3.11.0"));
@@ -133,7 +133,7 @@ TEST(OwnersAndModes, AreKeptByUpdatesRollbacksRestoresAndRecoveries) {
     site.PublishFailingScript();
     const DemoSite::Result failed = RunPrivately(site, "--update");
     EXPECT_EQ(failed.ExitCode, 4) << failed.Errors.toStdString();
-    EXPECT_EQ(Differences(updated, Installation(site)), "") << "after the rollback";
+    EXPECT_EQ(Differences(updated, Installation(site)).toStdString(), "") << "after the rollback";
     EXPECT_EQ(QueryValue(site.DatabaseFile(),
                          "SELECT CAST(RDB$DESCRIPTION AS VARCHAR(20)) FROM RDB$DATABASE"),
               "205");
