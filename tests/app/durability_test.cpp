@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
+#include <cstdio>
 #include <gtest/gtest.h>
 
 // The order in which an update and a rollback make their changes durable, read from a trace of
@@ -175,7 +176,10 @@ Order TracedUpdate(const DemoSite& site, int expectedExit) {
          "trace=fsync,fdatasync,rename,renameat,renameat2,link,linkat,openat,write,pwrite64,"
          "writev,pwritev,ftruncate,unlink,unlinkat"});
     EXPECT_EQ(update.ExitCode, expectedExit) << update.Errors.toStdString();
-    return ReadOrder(trace, site.ProgramFolder());
+    const Order order = ReadOrder(trace, site.ProgramFolder());
+    std::printf("Traced: %d renames into the installation or the journal, %d journal steps\n",
+                order.Renames, order.JournalSteps);
+    return order;
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -272,6 +273,7 @@ TEST(Interruption, ThereIsAlwaysAnUpdaterWhenItsOwnReplacementIsStopped) {
             // The last operation before the new updater would take over this process.
             const bool last = stoppedAt == "Remove " + JournalPath();
             if (!stopped || last) {
+                std::printf("%s: %d stop points walked\n", row.Case, n);
                 EXPECT_TRUE(replacedSeen) << where << ": the replacement was walked";
                 EXPECT_EQ(install.Present(), row.Script == GoodScript ? install.New : install.Old)
                     << where;
