@@ -241,9 +241,10 @@ void FileSystem::AdoptFolderAccess(const QString& path, const QString& folder) {
         Fail(PermissionsOperation, path, errno);
     if (::stat(Native(folder).constData(), &directory) != 0)
         Fail(PermissionsOperation, folder, errno);
-    // The read bits of group and others on the folder sit where a file's read bits sit.
+    // The read bits of group and others on the folder sit where a file's read bits sit. A package
+    // gives no set-id bits and no write access to group and others.
     const mode_t readers = directory.st_mode & (S_IRGRP | S_IROTH);
-    mode_t mode = (file.st_mode & 07777) | S_IRUSR | readers;
+    mode_t mode = (file.st_mode & 0755) | S_IRUSR | readers;
     if (mode & S_IXUSR)
         mode |= readers >> 2;
     Access access{mode};

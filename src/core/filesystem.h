@@ -36,9 +36,10 @@ public:
     // Gives `path` the owner, group and permission bits of `model`. A runner that is not root
     // cannot give a file away: then the group is taken where it may be, and the bits always.
     virtual void CopyOwnerAndMode(const QString& model, const QString& path);
-    // A file about to join `folder` for the first time: it keeps the bits it has (the package's),
-    // and whoever may read the folder may read it (and run it when its owner may), whatever the
-    // runner's umask made of it; a root runner gives it to the folder's owner and group.
+    // A file about to join `folder` for the first time: it keeps the bits it has (the package's)
+    // but set-id bits and write access for group and others, and whoever may read the folder may
+    // read it (and run it when its owner may), whatever the runner's umask made of it; a root
+    // runner gives it to the folder's owner and group.
     virtual void AdoptFolderAccess(const QString& path, const QString& folder);
 
     // Puts `source` in the place of `target` so that there is a file at the target's name at

@@ -158,6 +158,8 @@ TEST_F(ReplaceTest, AnAddedFileIsReadableAsItsNeighboursWhateverTheUmask) {
         EXPECT_EQ(Of(folder + "/BlokPlanner.dll").Owner, Nobody()) << "the folder's owner";
         EXPECT_EQ(Of(folder + "/BlokPlanner.dll").Group, NoGroup());
     }
+    files.Replace(Write("Copiare/Mappe.dll", "new", 04777), folder + "/Mappe.dll");
+    EXPECT_EQ(Of(folder + "/Mappe.dll").Mode, 0755u) << "no set-id bit, no write for others";
     ::chmod(QFile::encodeName(folder).constData(), 0750);
     files.Replace(Write("Copiare/BlokJobs.dll", "new", 0600), folder + "/BlokJobs.dll");
     EXPECT_EQ(Of(folder + "/BlokJobs.dll").Mode, 0640u) << "others cannot read the folder";
