@@ -39,6 +39,7 @@ const QString Usage = QStringLiteral(
     "  --quiet                 con i comandi qui sopra mostra soltanto i risultati, i messaggi e\n"
     "                          gli errori.\n"
     "  --fileversion FILE      stampa la versione (FileVersion) di un file eseguibile Windows.\n"
+    "  --version               stampa la versione di Orvanto ed esce (0).\n"
     "  --help                  mostra questo aiuto.\n"
     "\n"
     "Altre uscite: 1 se Orvanto è già in esecuzione dalla stessa cartella, 2 se manca "

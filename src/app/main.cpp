@@ -1,6 +1,7 @@
 #include "app/UnitOrvo.h"
 #include "app/console.h"
 #include "app/workflow.h"
+#include "catalogue/versioni.h"
 #include "catalogue/versionresource.h"
 #include "core/error.h"
 #include "core/instanceguard.h"
@@ -62,6 +63,12 @@ int RunWindow(int argc, char* argv[]) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // The program's own version, as the check reads it; before anything else, so that a new
+    // updater can be tried from the work folder (no guard, no settings, no log).
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        PrintLine(stdout, UpdaterVersion);
+        return ExitCode::Success;
+    }
     if (argc == 3 && std::strcmp(argv[1], "--fileversion") == 0)
         return PrintFileVersion(argv[2]);
     if (argc > 1 && std::strncmp(argv[1], "--", 2) == 0) {

@@ -3,6 +3,7 @@
 #include "core/error.h"
 #include "core/filesystem.h"
 #include "environment/ansitext.h"
+#include "environment/lowlevel.h"
 
 #include <QFile>
 #include <optional>
@@ -198,8 +199,10 @@ QString IniFile::ReadString(const QString& section, const QString& key,
     return IniText(file.readAll()).ReadString(section, key, defaultValue);
 }
 
-void WriteIniValue(FileSystem& files, const QString& path, const QString& section,
+void WriteIniValue(FileSystem& files, const QString& linkOrPath, const QString& section,
                    const QString& key, const QString& value) {
+    // A settings file that is a link is written where the link leads; the link stays.
+    const QString path = FollowLinks(linkOrPath);
     QByteArray bytes;
     QFile current(path);
     if (current.exists()) {

@@ -113,6 +113,17 @@ QString KeptCopyPath(const QString& path) {
     return (dot > slash ? path.left(dot) : path) + ".bak";
 }
 
+QString FollowLinks(const QString& path) {
+    QString current = path;
+    for (int i = 0; i < 40; ++i) {
+        const QFileInfo info(current);
+        if (!info.isSymLink())
+            return current;
+        current = info.symLinkTarget();
+    }
+    return current;
+}
+
 QString QuoteSingle(const QString& text) {
     return '\'' + QString(text).replace('\'', "''") + '\'';
 }

@@ -43,5 +43,9 @@ bool FileExists(const QString& path);
 // The path with its extension replaced by ".bak" ("a/Velmora.exe" -> "a/Velmora.bak").
 QString KeptCopyPath(const QString& path);
 
+// The file a link leads to, following links in turn (at most 40); the path itself when it is not
+// a link. A file written there keeps the link that the administrator made.
+QString FollowLinks(const QString& path);
+
 // The text in single quotes, single quotes inside it doubled.
 QString QuoteSingle(const QString& text);

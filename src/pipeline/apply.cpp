@@ -15,20 +15,55 @@
 #include "platform/executable.h"
 #include "platform/process.h"
 
-#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 
 namespace {
 
 const QString VelmoraExecutable = QStringLiteral("velmora.exe");
+// How long a new updater may take to tell its version before it is refused.
+const int VersionProbeMilliseconds = 10000;
+// More than any version text; what goes beyond is not read.
+const qint64 VersionProbeOutputLimit = 4096;
 
-// Moves an installed file aside to its kept copy and puts the new file in its place with the
-// permissions of the file it replaces. The work folder's copy is not needed afterwards, so it is
-// moved when it can be, which never leaves half a file; across file systems it is copied beside
-// the target first.
-void ReplaceFile(FileSystem& files, const QString& source, const QString& target) {
-    if (FileExists(target))
-        files.SetPermissions(source, QFile::permissions(target));
-    files.ReplaceKeepingCopy(source, target, KeptCopyPath(target));
+// Whether the new updater, run as a child from the work folder with "--version", ends by itself
+// within the time-out with exit status 0 and prints exactly the version the catalogue announced;
+// `failure` gets what went wrong.
+bool AnswersWithVersion(const QString& program, const QString& version, QString* failure) {
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments({QStringLiteral("--version")});
+    process.setWorkingDirectory(QFileInfo(program).absolutePath());
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.setChildProcessModifier(EndWithParent);
+    process.start();
+    if (!process.waitForStarted(VersionProbeMilliseconds)) {
+        *failure = "non avviato (" + process.errorString() + ")";
+        return false;
+    }
+    if (!process.waitForFinished(VersionProbeMilliseconds)) {
+        process.kill();
+        process.waitForFinished(-1);
+        *failure = QStringLiteral("nessuna risposta a --version entro %1 s")
+                       .arg(VersionProbeMilliseconds / 1000);
+        return false;
+    }
+    if (process.exitStatus() != QProcess::NormalExit) {
+        *failure = QStringLiteral("terminato in modo anomalo con --version");
+        return false;
+    }
+    if (process.exitCode() != 0) {
+        *failure = QStringLiteral("terminato con codice %1 con --version").arg(process.exitCode());
+        return false;
+    }
+    const QString told = QString::fromUtf8(process.read(VersionProbeOutputLimit)).trimmed();
+    if (told != version) {
+        *failure =
+            "con --version ha indicato la versione '" + told + "' invece di '" + version + "'";
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -44,7 +79,13 @@ bool ApplyUpdates(const Services& services, UpdateJournal& journal) {
     ui.ProcessEvents();
 
     QString newOrvanto;
-    QStringList installed;
+    // The folders of the installation whose names changed since they were last synced: each
+    // batch of renames is on the disk before the journal's next step.
+    QStringList renamed;
+    const auto syncRenamed = [&] {
+        files.SyncFoldersOf(renamed);
+        renamed.clear();
+    };
     for (const auto& [row, file] : SelectedFiles(run)) {
         const QString source = JoinPath(run.CopyFolder, file.FileName);
         if (!FileExists(source)) {
@@ -52,6 +93,7 @@ bool ApplyUpdates(const Services& services, UpdateJournal& journal) {
             return false;
         }
         if (file.ComponentName == Component::Schema) {
+            syncRenamed();
             journal.RunningScript = file.FileName;
             WriteJournal(files, journal);
             QString failure;
@@ -64,14 +106,30 @@ bool ApplyUpdates(const Services& services, UpdateJournal& journal) {
             WriteJournal(files, journal);
         } else {
             const bool updater = file.FileName.toLower() == UpdaterExecutableName.toLower();
-            // The running updater is given up only for a program that can take its place.
+            // The running updater is given up only for a program that can take its place and
+            // that starts, ends cleanly and tells the version the catalogue announced.
             if (updater && !IsRunnableProgram(source)) {
                 services.Log.Reason("Il nuovo Orvanto non può essere eseguito su questo sistema: " +
                                     source);
                 return false;
             }
-            ReplaceFile(files, source, InstalledPath(file));
-            installed.append(InstalledPath(file));
+            const QString target = InstalledPath(file);
+            if (updater) {
+                // Tried with the owner and mode it will have (a package may not keep the bits).
+                if (FileExists(target))
+                    files.CopyOwnerAndMode(target, source);
+                else
+                    files.AdoptFolderAccess(source, GetProgramFolder());
+            }
+            QString failure;
+            if (updater && !AnswersWithVersion(source, row.SubItem(1), &failure)) {
+                services.Log.Reason("Il nuovo Orvanto " + source + " non funziona: " + failure);
+                return false;
+            }
+            // The new file's data is on the disk before its name moves into the installation.
+            files.SyncFile(source);
+            files.ReplaceKeepingCopy(source, target, KeptCopyPath(target));
+            renamed.append(target);
             if (file.FileName.toLower() == VelmoraExecutable)
                 journal.NewVelmoraVersion = row.SubItem(1);
             else if (updater)
@@ -81,10 +139,8 @@ bool ApplyUpdates(const Services& services, UpdateJournal& journal) {
         ui.ProcessEvents();
     }
 
-    // Every new file is on the disk before the journal says so.
-    for (const QString& path : installed)
-        files.SyncFile(path);
-    files.SyncFoldersOf(installed);
+    // Every new file is on the disk, with its name, before the journal says so.
+    syncRenamed();
     journal.Phase = UpdateJournal::Stage::Applied;
     WriteJournal(files, journal);
     FinishUpdate(files, journal);

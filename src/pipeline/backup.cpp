@@ -15,6 +15,8 @@
 #include <QFile>
 #include <algorithm>
 #include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -49,6 +51,37 @@ bool DatabaseJoinsBackup(const Services& services) {
 
 const QString PartialSuffix = QStringLiteral(".part");
 
+// While the archiver writes the archive, its files are the runner's alone: the archive holds the
+// database and the settings, so it is never readable by others, not even half made.
+class PrivateFilesScope {
+public:
+    PrivateFilesScope() : Saved(::umask(077)) {}
+    ~PrivateFilesScope() { ::umask(Saved); }
+    PrivateFilesScope(const PrivateFilesScope&) = delete;
+    PrivateFilesScope& operator=(const PrivateFilesScope&) = delete;
+
+private:
+    mode_t Saved;
+};
+
+// The finished archive may be read by those who may read the file it protects most (the
+// database when it holds it, else the settings), never by more: it stays the runner's and
+// writable by the runner alone, takes the model's group when the model lets its group read it,
+// and others may read it only when they may read the model. Without a model it stays private.
+void GiveArchiveAccess(const QString& archive, const QString& model) {
+    const QByteArray path = QFile::encodeName(archive);
+    struct stat status {};
+    if (model.isEmpty() || ::stat(QFile::encodeName(model).constData(), &status) != 0) {
+        ::chmod(path.constData(), 0600);
+        return;
+    }
+    mode_t mode = 0600 | (status.st_mode & S_IROTH);
+    if ((status.st_mode & S_IRGRP) &&
+        (::getegid() == status.st_gid || ::chown(path.constData(), -1, status.st_gid) == 0))
+        mode |= S_IRGRP;
+    ::chmod(path.constData(), mode);
+}
+
 } // namespace
 
 QString BackupArchiveName(const QDateTime& moment) {
@@ -73,7 +106,9 @@ bool MakeBackup(const Services& services, UpdateJournal& journal) {
         if (FileExists(path))
             installed.append(path);
     }
-    const QString settings = FindSettingsFile();
+    // A settings file that is a link is archived as the file it leads to, under that name.
+    const QString settings =
+        FindSettingsFile().isEmpty() ? QString() : FollowLinks(FindSettingsFile());
     if (!settings.isEmpty())
         installed.append(settings);
     // The archive is made under a name of its own and takes its real name only once complete and
@@ -82,19 +117,24 @@ bool MakeBackup(const Services& services, UpdateJournal& journal) {
     services.Files.Remove(partial);
     // Without any file the archiver would pack its whole working folder.
     QString failure;
-    if (!installed.isEmpty() &&
-        RunCommand(BackupCommand(partial, installed), nullptr, &failure) != 0) {
-        services.Log.Reason(failure);
-        return false;
-    }
     const bool database = DatabaseJoinsBackup(services);
-    if (database &&
-        RunCommand(DatabaseBackupCommand(partial, run.DatabasePath), nullptr, &failure) != 0) {
-        services.Log.Reason(failure);
-        return false;
+    {
+        const PrivateFilesScope privateFiles;
+        if (!installed.isEmpty() &&
+            RunCommand(BackupCommand(partial, installed), nullptr, &failure) != 0) {
+            services.Log.Reason(failure);
+            return false;
+        }
+        if (database &&
+            RunCommand(DatabaseBackupCommand(partial, run.DatabasePath), nullptr, &failure) != 0) {
+            services.Log.Reason(failure);
+            return false;
+        }
     }
     if (installed.isEmpty() && !database)
         return true;
+    GiveArchiveAccess(partial,
+                      database ? JoinPath(GetProgramFolder(), run.DatabasePath) : settings);
     services.Files.SyncFile(partial);
     services.Files.Rename(partial, journal.Archive);
     services.Files.SyncFolder(run.BackupFolder);

@@ -54,7 +54,8 @@ RollbackResult RollBack(const Services& services, const UpdateJournal& journal) 
     WriteJournal(files, rollingBack);
 
     // Installed files get back their archived content, the present one becoming the kept copy;
-    // the database and the settings are simply replaced.
+    // the database and the settings are simply replaced. Each keeps the owner and mode of the
+    // file it replaces.
     QStringList touched;
     const auto put = [&](const QString& name, const QString& target, bool keepPresent) {
         const QString staged = staging + name;
@@ -63,7 +64,7 @@ RollbackResult RollBack(const Services& services, const UpdateJournal& journal) 
         if (keepPresent)
             files.ReplaceKeepingCopy(staged, target, KeptCopyPath(target));
         else
-            files.Rename(staged, target);
+            files.Replace(staged, target);
         touched.append(target);
         return true;
     };
@@ -80,8 +81,9 @@ RollbackResult RollBack(const Services& services, const UpdateJournal& journal) 
     services.Connection.Close();
     if (!journal.DatabasePath.isEmpty())
         put(QFileInfo(journal.DatabasePath).fileName(), journal.DatabasePath, false);
+    // A settings file that is a link gets its content back where the link leads.
     if (!journal.SettingsPath.isEmpty())
-        put(QFileInfo(journal.SettingsPath).fileName(), journal.SettingsPath, false);
+        put(QFileInfo(journal.SettingsPath).fileName(), FollowLinks(journal.SettingsPath), false);
     files.SyncFoldersOf(touched);
     RemoveJournal(files);
     QDir(staging).removeRecursively();

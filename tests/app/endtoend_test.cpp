@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
@@ -243,4 +245,57 @@ TEST_F(EndToEndTest, ARestartThatFailsPutsTheOldUpdaterBack) {
     EXPECT_EQ(Site.Read("Orvanto"), updater);
     EXPECT_FALSE(QFile::exists(Site.ProgramFolder() + "restarted.txt"));
     EXPECT_FALSE(QFile::exists(Site.ProgramFolder() + "Orvo/aggiornamento-in-corso.ini"));
+}
+
+TEST_F(EndToEndTest, ANewUpdaterThatStartsAndFailsIsRefusedAndTheUpdateRolledBack) {
+    const struct {
+        const char* Case;
+        const char* Program;
+        const char* Announced;
+        const char* Reason;
+    } table[] = {
+        {"a crash", ORVANTO_UPDATER_SEGFAULT, "1.7.2", "--version"},
+        {"exit 127", ORVANTO_UPDATER_EXIT127, "1.7.2", "codice 127"},
+        {"exit 0 without a word", ORVANTO_UPDATER_SILENT, "1.7.2", "la versione ''"},
+        {"another version", ORVANTO_RESTART_STANDIN, "1.7.3", "la versione '1.7.2'"},
+        {"no answer", ORVANTO_UPDATER_HANG, "1.7.2", "entro 10 s"},
+    };
+    const QByteArray updater = Site.Read("Orvanto");
+    for (const auto& row : table) {
+        QFile::remove(Site.ReleaseFolder() + "Orvanto");
+        ASSERT_TRUE(QFile::copy(row.Program, Site.ReleaseFolder() + "Orvanto"));
+        Site.Republish({QString("Orvanto=") + row.Announced});
+        const DemoSite::Result update = Site.Run({"--update"});
+        EXPECT_EQ(update.ExitCode, 4) << row.Case << ": " << update.Errors.toStdString();
+        EXPECT_TRUE(update.Errors.contains("Impossibile applicare gli aggiornamenti")) << row.Case;
+        EXPECT_TRUE(update.Errors.contains(row.Reason))
+            << row.Case << ": " << update.Errors.toStdString();
+        EXPECT_EQ(Site.Read("Orvanto"), updater) << row.Case;
+        EXPECT_TRUE(QFileInfo(Site.ProgramFolder() + "Orvanto").isExecutable()) << row.Case;
+        EXPECT_FALSE(QFile::exists(Site.ProgramFolder() + "Orvo/aggiornamento-in-corso.ini"))
+            << row.Case;
+        EXPECT_FALSE(QFile::exists(Site.ProgramFolder() + "restarted.txt")) << row.Case;
+        const QString log = QString::fromUtf8(Site.Read("Orvo/orvanto.log"));
+        EXPECT_TRUE(log.contains("Il nuovo Orvanto ")) << row.Case;
+        EXPECT_EQ(Site.Run({"--check"}).ExitCode, 3) << row.Case << ": the old updater still runs";
+    }
+}
+
+TEST_F(EndToEndTest, TellsItsVersionWithoutSettingsGuardOrLog) {
+    QTemporaryDir elsewhere;
+    const QString program = elsewhere.filePath("Orvanto");
+    ASSERT_TRUE(QFile::copy(Site.ProgramFolder() + "Orvanto", program));
+    QProcess process;
+    process.setProcessEnvironment(Site.RunEnvironment());
+    process.start(program, {"--version"});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    EXPECT_EQ(process.readAllStandardOutput(), "1.7.1\n")
+        << "the version that the check shows for Orvanto";
+    EXPECT_EQ(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList{"Orvanto"})
+        << "no Orvo folder, no log";
+    const DemoSite::Result check = Site.Run({"--check", "--show-all"});
+    EXPECT_TRUE(check.Output.contains("Orvanto\t1.7.1\t")) << check.Output.toStdString();
 }

@@ -3,6 +3,7 @@
 #include "support/smalldisk.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <functional>
@@ -158,4 +159,49 @@ TEST(InterruptedUpdate, SettingsOnAFullDiskAreNeverLostAndTheUpdateEndsAfterSpac
     kept.close();
     ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
     EXPECT_TRUE(kept.readAll().contains("Versione=3.12.0"));
+}
+
+TEST(InterruptedUpdate, KilledAroundItsOwnReplacementTheUpdaterIsStillThere) {
+    // The new updater is a stand-in that tells version 1.7.2 and records its start.
+    const auto newUpdater = [](const DemoSite& site) {
+        QFile::remove(site.ReleaseFolder() + "Orvanto");
+        QFile::copy(ORVANTO_RESTART_STANDIN, site.ReleaseFolder() + "Orvanto");
+        site.Republish({"Orvanto=1.7.2"});
+    };
+    const QStringList renames = RenamesOfAnUpdate(newUpdater);
+    int intoPlace = 0;
+    for (int i = 0; i < renames.size(); ++i) {
+        if (renames[i].contains(QRegularExpression(R"(Orvo/Copiare/Orvanto\|.*/Orvanto$)")))
+            intoPlace = i + 1;
+    }
+    ASSERT_GT(intoPlace, 0) << renames.join('\n').toStdString();
+    const struct {
+        const char* Case;
+        QString Injection;
+    } table[] = {
+        {"before the old updater gets its kept name", "inject=link:signal=SIGKILL:when=1"},
+        {"before the new updater is renamed into place",
+         QString("inject=rename:signal=SIGKILL:when=%1").arg(intoPlace)},
+    };
+    for (const auto& row : table) {
+        DemoSite site;
+        newUpdater(site);
+        const QByteArray updater = site.Read("Orvanto");
+        const Snapshot before = Take(site);
+        const DemoSite::Result killed =
+            site.Run({"--update"}, {"strace", "-qq", "-o", "/dev/null", "-e", "trace=rename,link",
+                                    "-e", row.Injection});
+        EXPECT_NE(killed.ExitCode, 0) << row.Case;
+        const QFileInfo present(site.ProgramFolder() + "Orvanto");
+        EXPECT_TRUE(present.isFile() && present.isExecutable()) << row.Case;
+        EXPECT_EQ(site.Read("Orvanto"), updater) << row.Case;
+
+        const DemoSite::Result next = site.Run({"--check"});
+        EXPECT_EQ(next.ExitCode, 3) << row.Case << ": " << next.Errors.toStdString();
+        EXPECT_TRUE(next.Errors.contains(RolledBack)) << row.Case;
+        EXPECT_EQ(Take(site), before) << row.Case;
+        EXPECT_EQ(site.Read("Orvanto"), updater) << row.Case;
+        EXPECT_FALSE(QFile::exists(site.ProgramFolder() + "Orvo/aggiornamento-in-corso.ini"))
+            << row.Case;
+    }
 }

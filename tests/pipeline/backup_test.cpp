@@ -7,7 +7,10 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -118,6 +121,51 @@ TEST_F(BackupTest, AddsTheDatabaseOnlyWhenScriptsMayChangeIt) {
                   row.Added ? Site.Install.ProgramFolder() + "velmora.fdb" : QString())
             << row.Case;
     }
+}
+
+TEST_F(BackupTest, TheArchiveIsNoMoreReadableThanTheDatabaseItHolds) {
+    const group* users = ::getgrnam("nogroup");
+    const gid_t group = users ? users->gr_gid : 65534;
+    const QByteArray database = QFile::encodeName(Site.DatabaseFile());
+    const QByteArray settings = QFile::encodeName(Site.Install.ProgramFolder() + "velmora.ini");
+    const struct {
+        const char* Case;
+        bool ScriptDue;
+        mode_t DatabaseMode, SettingsMode, Expected;
+    } table[] = {
+        {"a database of its owner and group", true, 0660, 0644, 0640},
+        {"a private database", true, 0600, 0644, 0600},
+        {"a database anyone may read", true, 0644, 0600, 0644},
+        {"no database: as the settings", false, 0644, 0640, 0640},
+        {"no database, private settings", false, 0644, 0600, 0600},
+    };
+    Install("Velmora.exe");
+    const mode_t savedMask = ::umask(022);
+    for (const auto& row : table) {
+        BuildRequiredFiles(Site.Run.RequiredFiles);
+        Site.Run.Checklist.clear();
+        if (row.ScriptDue)
+            DueScript();
+        ::chmod(database.constData(), row.DatabaseMode);
+        ::chmod(settings.constData(), row.SettingsMode);
+        const bool root = ::geteuid() == 0;
+        if (root) {
+            ::chown(database.constData(), -1, group);
+            ::chown(settings.constData(), -1, group);
+        }
+        QDir(Site.Run.BackupFolder).removeRecursively();
+        ASSERT_TRUE(MakeBackup(Site.Steps, Made)) << row.Case;
+        EXPECT_EQ(ArchiveEntries(Archive).contains("velmora.fdb"), row.ScriptDue) << row.Case;
+        struct stat status {};
+        ASSERT_EQ(::stat(QFile::encodeName(Archive).constData(), &status), 0) << row.Case;
+        EXPECT_EQ(status.st_mode & 07777, row.Expected)
+            << row.Case << std::oct << " got " << (status.st_mode & 07777);
+        EXPECT_EQ(status.st_uid, ::geteuid()) << row.Case << ": the runner's";
+        if (root && (row.Expected & S_IRGRP)) {
+            EXPECT_EQ(status.st_gid, group) << row.Case << ": the database's group";
+        }
+    }
+    ::umask(savedMask);
 }
 
 TEST_F(BackupTest, ABackupFolderThatCannotBeMadeFails) {

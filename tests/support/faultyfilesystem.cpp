@@ -5,7 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
-void FaultyFileSystem::Step() {
+void FaultyFileSystem::Step(const QString& what) {
+    Done.append(what);
     if (++Operations == StopAt)
         throw SimulatedStop();
 }
@@ -16,38 +17,53 @@ void FaultyFileSystem::Write(const QString& path) {
 }
 
 void FaultyFileSystem::Rename(const QString& from, const QString& to) {
-    Step();
+    Step("Rename " + from + " " + to);
     FileSystem::Rename(from, to);
 }
 
 void FaultyFileSystem::Remove(const QString& path) {
-    Step();
+    Step("Remove " + path);
     FileSystem::Remove(path);
 }
 
 void FaultyFileSystem::WriteFile(const QString& path, const QByteArray& content) {
-    Step();
+    Step("WriteFile " + path);
     Write(path);
     FileSystem::WriteFile(path, content);
 }
 
 void FaultyFileSystem::Copy(const QString& from, const QString& to) {
-    Step();
+    Step("Copy " + from + " " + to);
     Write(to);
     FileSystem::Copy(from, to);
 }
 
 void FaultyFileSystem::SyncFile(const QString& path) {
-    Step();
+    Step("SyncFile " + path);
     FileSystem::SyncFile(path);
 }
 
 void FaultyFileSystem::SyncFolder(const QString& folder) {
-    Step();
+    Step("SyncFolder " + folder);
     FileSystem::SyncFolder(folder);
 }
 
 void FaultyFileSystem::SetPermissions(const QString& path, QFileDevice::Permissions permissions) {
-    Step();
+    Step("SetPermissions " + path);
     FileSystem::SetPermissions(path, permissions);
+}
+
+bool FaultyFileSystem::Link(const QString& existing, const QString& alias) {
+    Step("Link " + existing + " " + alias);
+    return !RefuseLinks && FileSystem::Link(existing, alias);
+}
+
+void FaultyFileSystem::CopyOwnerAndMode(const QString& model, const QString& path) {
+    Step("CopyOwnerAndMode " + model + " " + path);
+    FileSystem::CopyOwnerAndMode(model, path);
+}
+
+void FaultyFileSystem::AdoptFolderAccess(const QString& path, const QString& folder) {
+    Step("AdoptFolderAccess " + path + " " + folder);
+    FileSystem::AdoptFolderAccess(path, folder);
 }

@@ -15,6 +15,10 @@ public:
     int FullFrom = 0;
     int Operations = 0;
     int Writes = 0;
+    // The file system makes no hard links, as some network and FAT file systems.
+    bool RefuseLinks = false;
+    // Every operation done or begun, as "Operation path", in order.
+    QStringList Done;
 
     void Rename(const QString& from, const QString& to) override;
     void Remove(const QString& path) override;
@@ -23,8 +27,11 @@ public:
     void SyncFile(const QString& path) override;
     void SyncFolder(const QString& folder) override;
     void SetPermissions(const QString& path, QFileDevice::Permissions permissions) override;
+    bool Link(const QString& existing, const QString& alias) override;
+    void CopyOwnerAndMode(const QString& model, const QString& path) override;
+    void AdoptFolderAccess(const QString& path, const QString& folder) override;
 
 private:
-    void Step();
+    void Step(const QString& what);
     void Write(const QString& path);
 };
