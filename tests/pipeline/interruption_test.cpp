@@ -105,63 +105,76 @@ public:
 
 } // namespace
 
-TEST(Interruption, EveryStopOrFullDiskEndsBeforeOrUpdated) {
-    const struct {
-        const char* Case;
-        QByteArray Script;
-        bool FullDisk;
-        // At least this many operations (or writes) must be walked.
-        int Walked;
-    } table[] = {
-        {"update stopped", GoodScript, false, 20},
-        {"failing update, its rollback stopped", FailingScript, false, 20},
-        {"update on a disk that fills up", GoodScript, true, 5},
-    };
-    for (const auto& row : table) {
-        for (int n = 1;; ++n) {
-            const std::string where = std::string(row.Case) + " at operation " + std::to_string(n);
-            Installation install(row.Script);
-            FaultyFileSystem faulty;
-            (row.FullDisk ? faulty.FullFrom : faulty.StopAt) = n;
-            bool stopped = false;
-            bool updated = false;
-            try {
-                updated = install.Update(faulty);
-            } catch (const SimulatedStop&) {
-                stopped = true;
-            } catch (const std::exception&) {
-                // What reaches the default error handler: the update did not happen.
-            }
-            if (!stopped && (row.FullDisk ? faulty.Writes < n : faulty.Operations < n)) {
-                // The fault came after the last operation: the table has been walked.
-                EXPECT_EQ(install.Now(), row.Script == GoodScript ? After : Before) << where;
-                EXPECT_GT(n, row.Walked) << where << ": too few operations were walked";
-                break;
-            }
-            EXPECT_FALSE(updated && install.Now() != After) << where << ": success reported";
+// One case of the walk: each runs as a test of its own, so that the three walks (each a few
+// dozen real updates) share the machine's cores and each has its own time limit.
+struct InterruptionCase {
+    const char* Case;
+    QByteArray Script;
+    bool FullDisk;
+    // At least this many operations (or writes) must be walked.
+    int Walked;
+    friend void PrintTo(const InterruptionCase& c, std::ostream* out) { *out << c.Case; }
+};
 
-            // The next start is itself stopped once in the middle of its rollback, then run again.
-            FaultyFileSystem stoppedAgain;
-            stoppedAgain.StopAt = 8;
-            try {
-                install.Recover(stoppedAgain);
-            } catch (const SimulatedStop&) {
-            }
-            FileSystem real;
-            ASSERT_NO_THROW(install.Recover(real)) << where;
-            EXPECT_FALSE(QFile::exists(JournalPath())) << where;
-            const State recovered = install.Now();
-            EXPECT_TRUE(recovered == Before || recovered == After)
-                << where << ": " << ::testing::PrintToString(recovered);
-            if (row.Script == FailingScript) {
-                EXPECT_EQ(recovered, Before) << where;
-            } else if (recovered == Before) {
-                EXPECT_TRUE(install.Update(real)) << where << ": a later update succeeds";
-                EXPECT_EQ(install.Now(), After) << where;
-            }
+class InterruptionWalk : public ::testing::TestWithParam<InterruptionCase> {};
+
+TEST_P(InterruptionWalk, EveryStopOrFullDiskEndsBeforeOrUpdated) {
+    const InterruptionCase& row = GetParam();
+    for (int n = 1;; ++n) {
+        const std::string where = std::string(row.Case) + " at operation " + std::to_string(n);
+        Installation install(row.Script);
+        FaultyFileSystem faulty;
+        (row.FullDisk ? faulty.FullFrom : faulty.StopAt) = n;
+        bool stopped = false;
+        bool updated = false;
+        try {
+            updated = install.Update(faulty);
+        } catch (const SimulatedStop&) {
+            stopped = true;
+        } catch (const std::exception&) {
+            // What reaches the default error handler: the update did not happen.
+        }
+        if (!stopped && (row.FullDisk ? faulty.Writes < n : faulty.Operations < n)) {
+            // The fault came after the last operation: the table has been walked.
+            EXPECT_EQ(install.Now(), row.Script == GoodScript ? After : Before) << where;
+            EXPECT_GT(n, row.Walked) << where << ": too few operations were walked";
+            break;
+        }
+        EXPECT_FALSE(updated && install.Now() != After) << where << ": success reported";
+
+        // The next start is itself stopped once in the middle of its rollback, then run again.
+        FaultyFileSystem stoppedAgain;
+        stoppedAgain.StopAt = 8;
+        try {
+            install.Recover(stoppedAgain);
+        } catch (const SimulatedStop&) {
+        }
+        FileSystem real;
+        ASSERT_NO_THROW(install.Recover(real)) << where;
+        EXPECT_FALSE(QFile::exists(JournalPath())) << where;
+        const State recovered = install.Now();
+        EXPECT_TRUE(recovered == Before || recovered == After)
+            << where << ": " << ::testing::PrintToString(recovered);
+        if (row.Script == FailingScript) {
+            EXPECT_EQ(recovered, Before) << where;
+        } else if (recovered == Before) {
+            EXPECT_TRUE(install.Update(real)) << where << ": a later update succeeds";
+            EXPECT_EQ(install.Now(), After) << where;
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, InterruptionWalk,
+    ::testing::Values(InterruptionCase{"update stopped", GoodScript, false, 20},
+                      InterruptionCase{"failing update, its rollback stopped", FailingScript, false,
+                                       20},
+                      InterruptionCase{"update on a disk that fills up", GoodScript, true, 5}),
+    [](const ::testing::TestParamInfo<InterruptionCase>& info) {
+        return std::string(info.index == 0   ? "UpdateStopped"
+                           : info.index == 1 ? "RollbackStopped"
+                                             : "DiskFillsUp");
+    });
 
 namespace {
 
