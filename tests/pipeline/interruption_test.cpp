@@ -103,9 +103,7 @@ public:
     UpdateSite Site;
 };
 
-} // namespace
-
-// One case of the walk: each runs as a test of its own, so that the three walks (each a few
+// One case of the walk. Each runs as a test of its own, so that the three walks (each a few
 // dozen real updates) share the machine's cores and each has its own time limit.
 struct InterruptionCase {
     const char* Case;
@@ -113,13 +111,9 @@ struct InterruptionCase {
     bool FullDisk;
     // At least this many operations (or writes) must be walked.
     int Walked;
-    friend void PrintTo(const InterruptionCase& c, std::ostream* out) { *out << c.Case; }
 };
 
-class InterruptionWalk : public ::testing::TestWithParam<InterruptionCase> {};
-
-TEST_P(InterruptionWalk, EveryStopOrFullDiskEndsBeforeOrUpdated) {
-    const InterruptionCase& row = GetParam();
+void WalkEveryStop(const InterruptionCase& row) {
     for (int n = 1;; ++n) {
         const std::string where = std::string(row.Case) + " at operation " + std::to_string(n);
         Installation install(row.Script);
@@ -164,17 +158,19 @@ TEST_P(InterruptionWalk, EveryStopOrFullDiskEndsBeforeOrUpdated) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, InterruptionWalk,
-    ::testing::Values(InterruptionCase{"update stopped", GoodScript, false, 20},
-                      InterruptionCase{"failing update, its rollback stopped", FailingScript, false,
-                                       20},
-                      InterruptionCase{"update on a disk that fills up", GoodScript, true, 5}),
-    [](const ::testing::TestParamInfo<InterruptionCase>& info) {
-        return std::string(info.index == 0   ? "UpdateStopped"
-                           : info.index == 1 ? "RollbackStopped"
-                                             : "DiskFillsUp");
-    });
+} // namespace
+
+TEST(Interruption, EveryStopOfAnUpdateEndsBeforeOrUpdated) {
+    WalkEveryStop({"update stopped", GoodScript, false, 20});
+}
+
+TEST(Interruption, EveryStopOfARollbackEndsBefore) {
+    WalkEveryStop({"failing update, its rollback stopped", FailingScript, false, 20});
+}
+
+TEST(Interruption, AnUpdateOnADiskThatFillsUpEndsBeforeOrUpdated) {
+    WalkEveryStop({"update on a disk that fills up", GoodScript, true, 5});
+}
 
 namespace {
 
