@@ -11,13 +11,14 @@
 #include "core/runstate.h"
 #include "core/services.h"
 #include "core/userinterface.h"
+#include "core/workfolder.h"
 #include "environment/inifile.h"
 #include "pipeline/delta.h"
 #include "pipeline/httpclient.h"
 
 #include <QBuffer>
-#include <QDir>
 #include <QFile>
+#include <fcntl.h>
 
 namespace {
 
@@ -265,12 +266,16 @@ void ActionControllaExecute(const Services& services) {
     ui.SetUpdateVisible(false);
     ui.ProcessEvents();
 
-    QDir().mkpath(run.CopyFolder);
     QFile file(localCopy);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        services.Log.Reason(OrvantoError::Failure(QStringLiteral("Scrittura del file"), localCopy,
-                                                  file.errorString())
-                                .Message());
+    try {
+        EnsureWorkFolder(run.CopyFolder, SharedWorkFolderMode);
+        Descriptor opened = OpenWorkFile(localCopy, O_WRONLY | O_CREAT | O_TRUNC);
+        if (!file.open(opened.Get(), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
+            throw OrvantoError::Failure(QStringLiteral("Scrittura del file"), localCopy,
+                                        file.errorString());
+        opened.Release();
+    } catch (const OrvantoError& error) {
+        services.Log.Reason(error.Message());
         ui.ShowMessage(AdministratorMessage);
         return;
     }

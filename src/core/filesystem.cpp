@@ -2,6 +2,7 @@
 
 #include "core/descriptor.h"
 #include "core/error.h"
+#include "core/workfolder.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -37,6 +39,7 @@ class OpenedFile {
 public:
     OpenedFile(const QString& path, int flags, mode_t mode = 0)
         : Path(path), Fd(::open(Native(path).constData(), flags | O_CLOEXEC, mode)) {}
+    OpenedFile(const QString& path, Descriptor fd) : Path(path), Fd(std::move(fd)) {}
 
     bool IsOpen() const { return Fd.Get() >= 0; }
     int Get() const { return Fd.Get(); }
@@ -77,9 +80,8 @@ mode_t ModeOf(const QString& path, mode_t fallback) {
 template <typename Fill> void ReplaceDurably(const QString& target, mode_t mode, Fill fill) {
     const QString fresh = target + NewSuffix;
     try {
-        OpenedFile file(fresh, O_WRONLY | O_CREAT | O_TRUNC, mode);
-        if (!file.IsOpen())
-            Fail(WriteOperation, fresh, errno);
+        // A link, a FIFO or a second name planted there is refused, never written through.
+        OpenedFile file(fresh, OpenWorkFile(fresh, O_WRONLY | O_CREAT | O_TRUNC, mode));
         // The mode given to open() is reduced by the umask; the kept permissions are exact.
         if (::fchmod(file.Get(), mode) != 0)
             Fail(PermissionsOperation, fresh, errno);

@@ -1,6 +1,7 @@
 #include "core/instanceguard.h"
 
 #include "core/error.h"
+#include "core/workfolder.h"
 #include "environment/lowlevel.h"
 #include "platform/executable.h"
 #include "platform/singleinstance.h"
@@ -25,7 +26,13 @@ namespace {
 QString TakeGuard() {
     const QString refusal = SecondInstanceMessage + ExecutableBaseName();
     try {
-        const QString folder = JoinPath(GetProgramFolder(), QStringLiteral("Orvo"));
+        const QString folder = JoinPath(GetProgramFolder(), WorkFolderName);
+        try {
+            EnsureWorkFolder(folder, SharedWorkFolderMode);
+        } catch (const WorkFolderDenied&) {
+            // This user cannot change the installation, so there is nothing to guard.
+            return QString();
+        }
         return AcquireInstanceGuard(folder, GuardName(GetProgramFolder(), ExecutableBaseName()))
                    ? QString()
                    : refusal;

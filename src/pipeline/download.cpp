@@ -6,18 +6,19 @@
 #include "core/runstate.h"
 #include "core/services.h"
 #include "core/userinterface.h"
+#include "core/workfolder.h"
 #include "environment/lowlevel.h"
 #include "pipeline/commandrunner.h"
 #include "pipeline/delta.h"
 #include "pipeline/httpclient.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStorageInfo>
 #include <algorithm>
 #include <climits>
 #include <deque>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <openssl/evp.h>
@@ -62,8 +63,11 @@ public:
     // Starts the file and the digest again from nothing; throws when the file cannot be made.
     void Restart() {
         File.close();
-        if (!File.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        // A link or a FIFO planted at the partial file's name is refused, never written through.
+        Descriptor file = OpenWorkFile(File.fileName(), O_WRONLY | O_CREAT | O_TRUNC);
+        if (!File.open(file.Get(), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
             throw OrvantoError::Failure(WriteOperation, File.fileName(), File.errorString());
+        file.Release();
         Length = 0;
         if (!Hashing)
             return;
@@ -486,8 +490,7 @@ bool DownloadUpdates(const Services& services) {
     UserInterface& ui = services.Ui;
     run.DownloadedCount = 0;
     try {
-        // A missing work folder is made here; one that cannot be made fails at the first package.
-        QDir().mkpath(run.CopyFolder);
+        EnsureWorkFolder(run.CopyFolder, SharedWorkFolderMode);
         ui.SetDownloadCaption(DownloadCaption);
         ui.SetDownloadVisible(true);
         ui.ProcessEvents();
