@@ -56,9 +56,10 @@ QByteArray Fetch(HttpClient& http, const QString& address, qint64 limit) {
 // The local copy of the catalogue is work space of one check: gone on every path.
 struct RemovedAtEnd {
     QFile& File;
+    QString Path;
     ~RemovedAtEnd() {
         File.close();
-        File.remove();
+        QFile::remove(Path);
     }
 };
 
@@ -279,7 +280,7 @@ void ActionControllaExecute(const Services& services) {
         ui.ShowMessage(AdministratorMessage);
         return;
     }
-    const RemovedAtEnd removeCopy{file};
+    const RemovedAtEnd removeCopy{file, localCopy};
     {
         const BusyScope busy(ui);
         const QByteArray catalogue =

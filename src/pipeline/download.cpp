@@ -50,23 +50,23 @@ using DigestContext = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
 class PartialPackage : public QIODevice {
 public:
     PartialPackage(const QString& package, bool hashing)
-        : File(package + QStringLiteral(".part")), Hashing(hashing),
+        : Path(package + QStringLiteral(".part")), Hashing(hashing),
           Context(nullptr, &EVP_MD_CTX_free) {
         Restart();
         open(QIODevice::WriteOnly | QIODevice::Unbuffered);
     }
     ~PartialPackage() override {
         File.close();
-        QFile::remove(File.fileName());
+        QFile::remove(Path);
     }
 
     // Starts the file and the digest again from nothing; throws when the file cannot be made.
     void Restart() {
         File.close();
         // A link or a FIFO planted at the partial file's name is refused, never written through.
-        Descriptor file = OpenWorkFile(File.fileName(), O_WRONLY | O_CREAT | O_TRUNC);
+        Descriptor file = OpenWorkFile(Path, O_WRONLY | O_CREAT | O_TRUNC);
         if (!File.open(file.Get(), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
-            throw OrvantoError::Failure(WriteOperation, File.fileName(), File.errorString());
+            throw OrvantoError::Failure(WriteOperation, Path, File.errorString());
         file.Release();
         Length = 0;
         if (!Hashing)
@@ -89,12 +89,12 @@ public:
     }
 
     qint64 Held() const { return Length; }
-    QString FileName() const { return File.fileName(); }
+    QString FileName() const { return Path; }
 
     // Closes the complete file; throws when its last bytes cannot be written.
     void Close() {
         if (!File.flush())
-            throw OrvantoError::Failure(WriteOperation, File.fileName(), File.errorString());
+            throw OrvantoError::Failure(WriteOperation, Path, File.errorString());
         File.close();
     }
 
@@ -123,6 +123,8 @@ protected:
     }
 
 private:
+    // A file opened from a descriptor has no name of its own.
+    QString Path;
     QFile File;
     bool Hashing;
     DigestContext Context;
