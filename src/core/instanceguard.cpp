@@ -33,9 +33,10 @@ QString TakeGuard() {
             // This user cannot change the installation, so there is nothing to guard.
             return QString();
         }
-        return AcquireInstanceGuard(folder, GuardName(GetProgramFolder(), ExecutableBaseName()))
-                   ? QString()
-                   : refusal;
+        if (!AcquireInstanceGuard(folder, GuardName(GetProgramFolder(), ExecutableBaseName())))
+            return refusal;
+        return AcquireInstallationGuard(folder) ? QString()
+                                                : InstallationBusyMessage + GetProgramFolder();
     } catch (const OrvantoError& error) {
         return refusal + "\n" + error.Message();
     }
