@@ -18,7 +18,8 @@
 namespace {
 
 // Unpacks the whole archive into an empty staging folder and syncs what came out; the log gets
-// the reason when that cannot be done.
+// the reason when that cannot be done. Throws OrvantoError naming the staging folder when it is a
+// link or a file.
 RollbackResult Stage(FileSystem& files, RunLog& log, const QString& archive,
                      const QString& staging) {
     // A link there is never followed: emptying it would empty another folder.
