@@ -110,6 +110,7 @@ void Workflow::ResetAndCheck() {
 
 void Workflow::RecoverInterruptedUpdate() {
     const BusyScope busy(Interface);
+    CheckWorkFolders(Run);
     ::RecoverInterruptedUpdate(Steps);
 }
 

@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <deque>
 
@@ -18,6 +19,23 @@ namespace {
 const QString MissingFileMessage = QStringLiteral("File mancante: ");
 // Size queries at once to the update server: as many connections as a browser opens to one host.
 constexpr int ConcurrentSizeQueries = 6;
+
+// Removes what a killed download or backup left: files ending in ".part". A link among them is
+// removed itself, never followed.
+void RemovePartialFiles(const QString& folder) {
+    for (const QString& name : QDir(folder).entryList({"*.part"}, QDir::Files | QDir::System))
+        QFile::remove(JoinPath(folder, name));
+}
+
+// Removes the staging folder a killed rollback left; a link in its place is removed itself,
+// so that no other folder is emptied through it.
+void RemoveStaging() {
+    const QFileInfo staging(QDir::cleanPath(StagingFolder()));
+    if (staging.isDir() && !staging.isSymLink())
+        QDir(staging.filePath()).removeRecursively();
+    else
+        QFile::remove(staging.filePath());
+}
 
 } // namespace
 
@@ -155,9 +173,13 @@ bool ScanWorkFolders(const RunState& run, int flags) {
         }
         for (const QString& script : QDir(run.CopyFolder).entryList({"*.sql"}, QDir::Files))
             QFile::remove(JoinPath(run.CopyFolder, script));
+        RemovePartialFiles(run.CopyFolder);
+        RemoveStaging();
     }
-    if (flags & 2)
+    if (flags & 2) {
+        RemovePartialFiles(run.BackupFolder);
         ApplyBackupRetention(run.BackupFolder, QDate::currentDate());
+    }
     if (flags & 4) {
         for (const RequiredFile& file : run.RequiredFiles) {
             const QString kept = KeptCopyPath(InstalledPath(file));

@@ -2,29 +2,46 @@
 
 #include "catalogue/signature.h"
 #include "core/error.h"
+#include "core/workfolder.h"
 #include "environment/inifile.h"
 #include "environment/lowlevel.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFileInfo>
+#include <optional>
 
 namespace {
 
 const QString AcceptedSection = QStringLiteral("FIRMA");
 const QString AcceptedKey = QStringLiteral("Ultimo catalogo accettato");
+const QString UnreadableRecord =
+    QStringLiteral("non si può leggere la data dell'ultimo catalogo accettato da %1 (%2): "
+                   "controllare il file");
 
 QString Moment(qint64 secondsSinceEpoch) {
     return QDateTime::fromSecsSinceEpoch(secondsSinceEpoch).toString("dd/MM/yyyy HH:mm:ss");
 }
 
-// The signing time of the newest catalogue accepted so far, or -1.
+// The signing time of the newest catalogue accepted so far, or -1 before the first. A record
+// that cannot be read or holds no time refuses the catalogue: taking it for the first check would
+// let an older catalogue through.
 qint64 LastAcceptedTime() {
+    const QString path = AcceptedSignaturePath();
+    std::optional<QByteArray> record;
+    try {
+        record = ReadWorkFile(path);
+    } catch (const OrvantoError& error) {
+        throw OrvantoError(CatalogueRefusedMessage(UnreadableRecord.arg(path, error.Message())));
+    }
+    if (!record)
+        return -1;
     bool ok = false;
-    const qint64 time = IniFile(AcceptedSignaturePath())
-                            .ReadString(AcceptedSection, AcceptedKey, "")
-                            .toLongLong(&ok);
-    return ok ? time : -1;
+    const qint64 time =
+        IniText(*record).ReadString(AcceptedSection, AcceptedKey, "").toLongLong(&ok);
+    if (!ok || time < 0)
+        throw OrvantoError(CatalogueRefusedMessage(
+            UnreadableRecord.arg(path, QStringLiteral("la data manca o non è un numero intero"))));
+    return time;
 }
 
 } // namespace
@@ -61,9 +78,7 @@ void VerifyCatalogue(FileSystem& files, const QString& publicKey, const QByteArr
     if (signedAt == accepted)
         return;
     const QString path = AcceptedSignaturePath();
-    if (!QDir().mkpath(QFileInfo(path).path()))
-        throw OrvantoError::Failure(QStringLiteral("Creazione della cartella"),
-                                    QFileInfo(path).path(), QStringLiteral("non riuscita"));
+    EnsureWorkFolder(QFileInfo(path).path(), SharedWorkFolderMode);
     WriteIniValue(files, path, AcceptedSection, AcceptedKey, QString::number(signedAt));
 }
 

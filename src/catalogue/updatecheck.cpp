@@ -11,14 +11,15 @@
 #include "core/runstate.h"
 #include "core/services.h"
 #include "core/userinterface.h"
+#include "core/workfolder.h"
 #include "environment/inifile.h"
 #include "environment/lowlevel.h"
 #include "pipeline/delta.h"
 #include "pipeline/httpclient.h"
 
 #include <QBuffer>
-#include <QDir>
 #include <QFile>
+#include <fcntl.h>
 
 namespace {
 
@@ -56,9 +57,10 @@ QByteArray Fetch(HttpClient& http, const QString& address, qint64 limit) {
 // The local copy of the catalogue is work space of one check: gone on every path.
 struct RemovedAtEnd {
     QFile& File;
+    QString Path;
     ~RemovedAtEnd() {
         File.close();
-        File.remove();
+        QFile::remove(Path);
     }
 };
 
@@ -286,16 +288,20 @@ void ActionControllaExecute(const Services& services) {
     ui.SetUpdateVisible(false);
     ui.ProcessEvents();
 
-    QDir().mkpath(run.CopyFolder);
     QFile file(localCopy);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        services.Log.Reason(OrvantoError::Failure(QStringLiteral("Scrittura del file"), localCopy,
-                                                  file.errorString())
-                                .Message());
+    try {
+        EnsureWorkFolder(run.CopyFolder, SharedWorkFolderMode);
+        Descriptor opened = OpenWorkFile(localCopy, O_WRONLY | O_CREAT | O_TRUNC);
+        if (!file.open(opened.Get(), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
+            throw OrvantoError::Failure(QStringLiteral("Scrittura del file"), localCopy,
+                                        file.errorString());
+        opened.Release();
+    } catch (const OrvantoError& error) {
+        services.Log.Reason(error.Message());
         ui.ShowMessage(AdministratorMessage);
         return;
     }
-    const RemovedAtEnd removeCopy{file};
+    const RemovedAtEnd removeCopy{file, localCopy};
     {
         const BusyScope busy(ui);
         const QByteArray catalogue =

@@ -10,6 +10,7 @@ public:
         if (Fd >= 0)
             ::close(Fd);
     }
+    Descriptor(Descriptor&& other) noexcept : Fd(other.Release()) {}
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
 

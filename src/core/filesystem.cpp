@@ -2,6 +2,7 @@
 
 #include "core/descriptor.h"
 #include "core/error.h"
+#include "core/workfolder.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +13,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -39,6 +41,7 @@ class OpenedFile {
 public:
     OpenedFile(const QString& path, int flags, mode_t mode = 0)
         : Path(path), Fd(::open(Native(path).constData(), flags | O_CLOEXEC, mode)) {}
+    OpenedFile(const QString& path, Descriptor fd) : Path(path), Fd(std::move(fd)) {}
 
     bool IsOpen() const { return Fd.Get() >= 0; }
     int Get() const { return Fd.Get(); }
@@ -126,9 +129,8 @@ template <typename Fill>
 void ReplaceDurably(const QString& target, const Access& access, Fill fill) {
     const QString fresh = target + NewSuffix;
     try {
-        OpenedFile file(fresh, O_WRONLY | O_CREAT | O_TRUNC, access.Mode);
-        if (!file.IsOpen())
-            Fail(WriteOperation, fresh, errno);
+        // A link, a FIFO or a second name planted there is refused, never written through.
+        OpenedFile file(fresh, OpenWorkFile(fresh, O_WRONLY | O_CREAT | O_TRUNC, access.Mode));
         GiveOwner(file.Get(), fresh, access.Owner, access.Group);
         // The mode given to open() is reduced by the umask; the kept permissions are exact.
         if (::fchmod(file.Get(), access.Mode) != 0)

@@ -1,6 +1,7 @@
 #include "core/instanceguard.h"
 
 #include "core/error.h"
+#include "core/workfolder.h"
 #include "environment/lowlevel.h"
 #include "platform/executable.h"
 #include "platform/singleinstance.h"
@@ -25,10 +26,17 @@ namespace {
 QString TakeGuard() {
     const QString refusal = SecondInstanceMessage + ExecutableBaseName();
     try {
-        const QString folder = JoinPath(GetProgramFolder(), QStringLiteral("Orvo"));
-        return AcquireInstanceGuard(folder, GuardName(GetProgramFolder(), ExecutableBaseName()))
-                   ? QString()
-                   : refusal;
+        const QString folder = JoinPath(GetProgramFolder(), WorkFolderName);
+        try {
+            EnsureWorkFolder(folder, SharedWorkFolderMode);
+        } catch (const WorkFolderDenied&) {
+            // This user cannot change the installation, so there is nothing to guard.
+            return QString();
+        }
+        if (!AcquireInstanceGuard(folder, GuardName(GetProgramFolder(), ExecutableBaseName())))
+            return refusal;
+        return AcquireInstallationGuard(folder) ? QString()
+                                                : InstallationBusyMessage + GetProgramFolder();
     } catch (const OrvantoError& error) {
         return refusal + "\n" + error.Message();
     }

@@ -1,12 +1,13 @@
 #include "core/runlog.h"
 
+#include "core/workfolder.h"
 #include "environment/lowlevel.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocale>
+#include <fcntl.h>
 
 RunLog::RunLog(const QString& path) : FilePath(path) {}
 
@@ -32,10 +33,19 @@ QString RunLog::TakeReasons() {
 bool RunLog::Open() {
     if (File.isOpen())
         return true;
-    QDir().mkpath(QFileInfo(FilePath).path());
-    File.setFileName(FilePath);
-    if (!File.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+    // A log that cannot be used (this user may not write it, or it is not a regular file, which the
+    // start of the run reports) leaves the entries out.
+    try {
+        EnsureWorkFolder(QFileInfo(FilePath).path(), SharedWorkFolderMode);
+        Descriptor file = OpenWorkFile(FilePath, O_WRONLY | O_APPEND | O_CREAT);
+        File.setFileName(FilePath);
+        if (!File.open(file.Get(), QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
+                       QFileDevice::AutoCloseHandle))
+            return false;
+        file.Release();
+    } catch (const OrvantoError&) {
         return false;
+    }
     Size = File.size();
     return true;
 }

@@ -6,6 +6,7 @@
 #include "core/runlog.h"
 #include "core/runstate.h"
 #include "core/services.h"
+#include "core/workfolder.h"
 #include "environment/databaseconnection.h"
 #include "environment/lowlevel.h"
 #include "pipeline/commandrunner.h"
@@ -14,7 +15,6 @@
 #include <QDir>
 #include <QFile>
 #include <algorithm>
-#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,13 +91,11 @@ QString BackupArchiveName(const QDateTime& moment) {
 bool MakeBackup(const Services& services, UpdateJournal& journal) {
     const RunState& run = services.Run;
     journal.Archive = JoinPath(run.BackupFolder, BackupArchiveName(QDateTime::currentDateTime()));
-    std::error_code made;
-    std::filesystem::create_directories(QFile::encodeName(run.BackupFolder).toStdString(), made);
-    if (made) {
-        services.Log.Reason(OrvantoError::Failure(QStringLiteral("Creazione della cartella"),
-                                                  run.BackupFolder,
-                                                  QString::fromStdString(made.message()))
-                                .Message());
+    // The archives hold the database: their folder is the owner's only.
+    try {
+        EnsureWorkFolder(run.BackupFolder, PrivateWorkFolderMode);
+    } catch (const OrvantoError& error) {
+        services.Log.Reason(error.Message());
         return false;
     }
     QStringList installed;

@@ -6,18 +6,19 @@
 #include "core/runstate.h"
 #include "core/services.h"
 #include "core/userinterface.h"
+#include "core/workfolder.h"
 #include "environment/lowlevel.h"
 #include "pipeline/commandrunner.h"
 #include "pipeline/delta.h"
 #include "pipeline/httpclient.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStorageInfo>
 #include <algorithm>
 #include <climits>
 #include <deque>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <openssl/evp.h>
@@ -49,21 +50,24 @@ using DigestContext = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
 class PartialPackage : public QIODevice {
 public:
     PartialPackage(const QString& package, bool hashing)
-        : File(package + QStringLiteral(".part")), Hashing(hashing),
+        : Path(package + QStringLiteral(".part")), Hashing(hashing),
           Context(nullptr, &EVP_MD_CTX_free) {
         Restart();
         open(QIODevice::WriteOnly | QIODevice::Unbuffered);
     }
     ~PartialPackage() override {
         File.close();
-        QFile::remove(File.fileName());
+        QFile::remove(Path);
     }
 
     // Starts the file and the digest again from nothing; throws when the file cannot be made.
     void Restart() {
         File.close();
-        if (!File.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            throw OrvantoError::Failure(WriteOperation, File.fileName(), File.errorString());
+        // A link or a FIFO planted at the partial file's name is refused, never written through.
+        Descriptor file = OpenWorkFile(Path, O_WRONLY | O_CREAT | O_TRUNC);
+        if (!File.open(file.Get(), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
+            throw OrvantoError::Failure(WriteOperation, Path, File.errorString());
+        file.Release();
         Length = 0;
         if (!Hashing)
             return;
@@ -85,12 +89,12 @@ public:
     }
 
     qint64 Held() const { return Length; }
-    QString FileName() const { return File.fileName(); }
+    QString FileName() const { return Path; }
 
     // Closes the complete file; throws when its last bytes cannot be written.
     void Close() {
         if (!File.flush())
-            throw OrvantoError::Failure(WriteOperation, File.fileName(), File.errorString());
+            throw OrvantoError::Failure(WriteOperation, Path, File.errorString());
         File.close();
     }
 
@@ -119,6 +123,8 @@ protected:
     }
 
 private:
+    // A file opened from a descriptor has no name of its own.
+    QString Path;
     QFile File;
     bool Hashing;
     DigestContext Context;
@@ -488,8 +494,7 @@ bool DownloadUpdates(const Services& services) {
     UserInterface& ui = services.Ui;
     run.DownloadedCount = 0;
     try {
-        // A missing work folder is made here; one that cannot be made fails at the first package.
-        QDir().mkpath(run.CopyFolder);
+        EnsureWorkFolder(run.CopyFolder, SharedWorkFolderMode);
         ui.SetDownloadCaption(DownloadCaption);
         ui.SetDownloadVisible(true);
         ui.ProcessEvents();

@@ -1,15 +1,20 @@
 #include "pipeline/journal.h"
 
+#include "catalogue/signedcatalogue.h"
 #include "core/error.h"
 #include "core/filesystem.h"
+#include "core/runlog.h"
+#include "core/runstate.h"
 #include "core/services.h"
 #include "core/userinterface.h"
+#include "core/workfolder.h"
 #include "environment/inifile.h"
 #include "environment/lowlevel.h"
 #include "pipeline/apply.h"
 #include "pipeline/rollback.h"
 
-#include <QFile>
+#include <QDir>
+#include <QFileInfo>
 
 namespace {
 
@@ -74,14 +79,21 @@ void WriteJournal(FileSystem& files, const UpdateJournal& journal) {
     files.WriteFile(JournalPath(), text);
 }
 
+QString StagingFolder() {
+    return AddTrailingSeparator(
+        JoinPath(GetProgramFolder(), WorkFolderName + QStringLiteral("/Ripristino")));
+}
+
 bool UpdateUnfinished() {
-    return QFile::exists(JournalPath());
+    const QFileInfo journal(JournalPath());
+    return journal.exists() || journal.isSymLink();
 }
 
 std::optional<UpdateJournal> ReadJournal() {
-    if (!UpdateUnfinished())
+    const std::optional<QByteArray> content = ReadWorkFile(JournalPath());
+    if (!content)
         return std::nullopt;
-    const IniFile reader(JournalPath());
+    const IniText reader(*content);
     const auto value = [&reader](const QString& key) {
         return reader.ReadString(MainSection, key, QString());
     };
@@ -105,6 +117,23 @@ std::optional<UpdateJournal> ReadJournal() {
 void RemoveJournal(FileSystem& files) {
     files.Remove(JournalPath());
     files.SyncFolder(JoinPath(GetProgramFolder(), QStringLiteral("Orvo")));
+}
+
+void CheckWorkFolders(const RunState& run) {
+    const QString workFolder = JoinPath(GetProgramFolder(), WorkFolderName);
+    const QStringList entriesOnly = {run.CopyFolder, run.BackupFolder};
+    for (const QString& folder : entriesOnly + QStringList{workFolder, StagingFolder()})
+        CheckWorkSubfolder(folder);
+    for (const QString& file :
+         {RunLogPath(), RunLogPath() + ".1", JournalPath(), JournalPath() + ".nuovo",
+          AcceptedSignaturePath(), AcceptedSignaturePath() + ".nuovo"})
+        CheckWorkFile(file);
+    for (const QString& folder : entriesOnly) {
+        const QDir entries(folder);
+        for (const QString& name : entries.entryList(QDir::AllEntries | QDir::System |
+                                                     QDir::Hidden | QDir::NoDotAndDotDot))
+            CheckWorkFile(entries.filePath(name));
+    }
 }
 
 void RecoverInterruptedUpdate(const Services& services) {

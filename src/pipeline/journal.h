@@ -36,22 +36,31 @@ struct UpdateJournal {
 
 // "Orvo/aggiornamento-in-corso.ini" in the program folder.
 QString JournalPath();
-// Whether a journal is present: an earlier update has not ended.
+// "Orvo/Ripristino/" in the program folder, where a rollback unpacks the backup archive.
+QString StagingFolder();
+// Whether a journal is present, whatever it is: an earlier update has not ended.
 bool UpdateUnfinished();
 
 // Writes the journal in one step, synced with its folder.
 void WriteJournal(FileSystem& files, const UpdateJournal& journal);
-// The journal left by an earlier run, or nothing when the last run finished.
+// The journal left by an earlier run, or nothing when the last run finished. Throws OrvantoError
+// naming the journal when it is not a regular file (a link, a folder, a FIFO) or cannot be read.
 std::optional<UpdateJournal> ReadJournal();
 // Removes the journal and syncs its folder: the work it describes has finished.
 void RemoveJournal(FileSystem& files);
 
+struct RunState;
 struct Services;
 
+// Throws OrvantoError naming the path when the work folder holds, where Orvanto keeps its files
+// and folders, something else: a link, a FIFO, a folder for a file or a file for a folder.
+// Only regular files are expected in the downloads and backup folders.
+void CheckWorkFolders(const RunState& run);
+
 // Ends the update that an earlier run left unfinished, before anything else touches the
-// installation: an update whose files were all applied is completed, any other is rolled back
-// from its archive; the person is told, in the log and in a message. Nothing happens when there
-// is no journal. When the rollback cannot be done (archive missing or damaged, no space, a file
-// that cannot be renamed) nothing more is changed, the journal and the kept copies stay, and an
-// OrvantoError tells the person what to do.
+// installation (after CheckWorkFolders): an update whose files were all applied is completed, any
+// other is rolled back from its archive; the person is told, in the log and in a message. Nothing
+// happens when there is no journal. When the rollback cannot be done (archive missing or damaged,
+// no space, a file that cannot be renamed) nothing more is changed, the journal and the kept copies
+// stay, and an OrvantoError tells the person what to do.
 void RecoverInterruptedUpdate(const Services& services);

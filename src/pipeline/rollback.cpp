@@ -1,10 +1,12 @@
 #include "pipeline/rollback.h"
 
 #include "catalogue/requiredfiles.h"
+#include "core/error.h"
 #include "core/filesystem.h"
 #include "core/runlog.h"
 #include "core/runstate.h"
 #include "core/services.h"
+#include "core/workfolder.h"
 #include "environment/databaseconnection.h"
 #include "environment/lowlevel.h"
 #include "pipeline/commandrunner.h"
@@ -15,17 +17,18 @@
 
 namespace {
 
-QString StagingFolder() {
-    return AddTrailingSeparator(JoinPath(GetProgramFolder(), QStringLiteral("Orvo/Ripristino")));
-}
-
 // Unpacks the whole archive into an empty staging folder and syncs what came out; the log gets
-// the reason when that cannot be done.
+// the reason when that cannot be done. Throws OrvantoError naming the staging folder when it is a
+// link or a file.
 RollbackResult Stage(FileSystem& files, RunLog& log, const QString& archive,
                      const QString& staging) {
+    // A link there is never followed: emptying it would empty another folder.
+    CheckWorkSubfolder(staging);
     QDir(staging).removeRecursively();
-    if (!QDir().mkpath(staging)) {
-        log.Reason("Impossibile creare la cartella " + staging);
+    try {
+        EnsureWorkFolder(staging, PrivateWorkFolderMode);
+    } catch (const OrvantoError& error) {
+        log.Reason(error.Message());
         return RollbackResult::StagingFailed;
     }
     QString failure;

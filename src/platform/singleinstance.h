@@ -10,3 +10,7 @@
 // folder or the file cannot be made or opened, or the file is not a regular file (a link is
 // never followed).
 bool AcquireInstanceGuard(const QString& folder, const QByteArray& guardName);
+
+// Takes the guard of the installation itself the same way, on one fixed file in `folder`, so that
+// copies of the program under other names never work on it at the same time.
+bool AcquireInstallationGuard(const QString& folder);

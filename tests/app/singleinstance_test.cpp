@@ -77,8 +77,8 @@ TEST(SingleInstance, RefusesASecondStartFromTheSameFolderOnly) {
     TempInstallation install;
     install.WriteSettings(LoopbackSettings);
     const QString first = CopyProgramTo(install.ProgramFolder());
-    RunningProgram running(first, {}, true);
-    ASSERT_FALSE(running.WaitForExit(StartupWait)) << running.StandardError().toStdString();
+    auto running = std::make_unique<RunningProgram>(first, QStringList{}, true);
+    ASSERT_FALSE(running->WaitForExit(StartupWait)) << running->StandardError().toStdString();
 
     RunningProgram second(first, {}, false);
     ASSERT_TRUE(second.WaitForExit(30000));
@@ -92,9 +92,18 @@ TEST(SingleInstance, RefusesASecondStartFromTheSameFolderOnly) {
     RunningProgram elsewhere(CopyProgramTo(otherFolder), {}, true);
     EXPECT_FALSE(elsewhere.WaitForExit(StartupWait)) << "a copy in another folder starts";
 
-    RunningProgram renamed(CopyProgramTo(install.ProgramFolder(), "Orvanto2"), {}, true);
-    EXPECT_FALSE(renamed.WaitForExit(StartupWait)) << "another name is another guard";
-    RunningProgram renamedAgain(install.ProgramFolder() + "Orvanto2", {}, false);
+    // A copy under another name works on the same installation: it waits for the first.
+    const QString renamedCopy = CopyProgramTo(install.ProgramFolder(), "Orvanto2");
+    RunningProgram beside(renamedCopy, {"--update"}, false);
+    ASSERT_TRUE(beside.WaitForExit(30000));
+    EXPECT_EQ(beside.ExitCode(), 1);
+    EXPECT_TRUE(beside.StandardError().contains(InstallationBusyMessage))
+        << beside.StandardError().toStdString();
+    running.reset();
+
+    RunningProgram renamed(renamedCopy, {}, true);
+    EXPECT_FALSE(renamed.WaitForExit(StartupWait)) << "once the first ended, the copy starts";
+    RunningProgram renamedAgain(renamedCopy, {}, false);
     ASSERT_TRUE(renamedAgain.WaitForExit(30000));
     EXPECT_EQ(renamedAgain.ExitCode(), 1);
     EXPECT_TRUE(
@@ -106,8 +115,8 @@ TEST(SingleInstance, ALinkOrPipeAtTheLockPathIsNotFollowedAndRefusesTheStart) {
     install.WriteSettings(LoopbackSettings);
     const QString program = CopyProgramTo(install.ProgramFolder());
     const QStringList locks = LockFilesOfARun(install.ProgramFolder());
-    ASSERT_EQ(locks.size(), 1) << "one lock file in the installation's work folder";
-    const QString lock = locks.first();
+    ASSERT_EQ(locks.size(), 2)
+        << "the guard's and the installation's lock files in its work folder";
     const QString existing = install.WriteFile("altrove/esistente", "contenuto");
     const QString missing = install.Root() + "/altrove/mancante";
 
@@ -126,16 +135,20 @@ TEST(SingleInstance, ALinkOrPipeAtTheLockPathIsNotFollowedAndRefusesTheStart) {
          },
          {}},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.Planted);
+    for (const QString& lock : locks) {
+        for (const auto& row : rows) {
+            SCOPED_TRACE(lock.toStdString() + ": " + row.Planted);
+            ASSERT_TRUE(QFile::remove(lock));
+            ASSERT_TRUE(row.Plant(lock, row.Target));
+            RunningProgram start(program, {"--check"}, false);
+            ASSERT_TRUE(start.WaitForExit(30000)) << "the start does not hang";
+            EXPECT_EQ(start.ExitCode(), 1);
+            const QString error = start.StandardError();
+            EXPECT_TRUE(error.contains(SecondInstanceMessage + "Orvanto")) << error.toStdString();
+            EXPECT_TRUE(error.contains(lock)) << error.toStdString();
+        }
+        // The next start makes the lock file anew.
         ASSERT_TRUE(QFile::remove(lock));
-        ASSERT_TRUE(row.Plant(lock, row.Target));
-        RunningProgram start(program, {"--check"}, false);
-        ASSERT_TRUE(start.WaitForExit(30000)) << "the start does not hang";
-        EXPECT_EQ(start.ExitCode(), 1);
-        const QString error = start.StandardError();
-        EXPECT_TRUE(error.contains(SecondInstanceMessage + "Orvanto")) << error.toStdString();
-        EXPECT_TRUE(error.contains(lock)) << error.toStdString();
     }
     EXPECT_FALSE(QFileInfo::exists(missing)) << "the link was followed";
     EXPECT_EQ(install.ReadFile("altrove/esistente"), QByteArray("contenuto"));

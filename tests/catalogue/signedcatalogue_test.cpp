@@ -1,15 +1,18 @@
 #include "catalogue/signedcatalogue.h"
 #include "catalogue/updatecheck.h"
-#include "pipeline/download.h"
 #include "core/error.h"
+#include "pipeline/download.h"
 #include "support/minisign.h"
 #include "support/updatesite.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -170,6 +173,52 @@ TEST_F(SignedCatalogueTest, AnOlderCatalogueServedAgainIsRefused) {
     const QString error = Check();
     EXPECT_TRUE(error.contains("prima del catalogo già accettato")) << error.toStdString();
     EXPECT_TRUE(Site.Run.Checklist.isEmpty());
+}
+
+TEST_F(SignedCatalogueTest, AnUnreadableOrCorruptRecordOfTheNewestCatalogueRefusesIt) {
+    Site.WriteCatalogue(Catalogue());
+    Site.WriteServed("update.ini.minisig", Maker.Sign(Catalogue()));
+    const QString record = AcceptedSignaturePath();
+    const auto write = [&record](const QByteArray& content) {
+        QFile file(record);
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    };
+    const struct {
+        const char* Name;
+        std::function<bool()> Plant;
+    } rows[] = {
+        {"value not a whole number",
+         [&] {
+             return write("[FIRMA]\r\nUltimo catalogo accettato=17000O0000\r\n");
+         }},
+        {"value missing",
+         [&] {
+             return write("[FIRMA]\r\n");
+         }},
+        {"empty file",
+         [&] {
+             return write("");
+         }},
+        {"folder",
+         [&] {
+             return QDir().mkdir(record);
+         }},
+        {"FIFO",
+         [&] {
+             return ::mkfifo(QFile::encodeName(record).constData(), 0600) == 0;
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        ASSERT_TRUE(row.Plant());
+        const QString error = Check();
+        EXPECT_TRUE(error.startsWith(CatalogueRefusedMessage("").left(40))) << error.toStdString();
+        EXPECT_TRUE(error.contains(record)) << error.toStdString();
+        EXPECT_FALSE(Proposed());
+        ASSERT_TRUE(QFileInfo(record).isDir() ? QDir().rmdir(record) : QFile::remove(record));
+    }
+    EXPECT_EQ(Check(), QString()) << "a missing record is the first check";
+    EXPECT_TRUE(Proposed());
 }
 
 TEST_F(SignedCatalogueTest, WithoutAKeyTheCatalogueIsReadUnsigned) {

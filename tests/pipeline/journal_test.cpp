@@ -6,7 +6,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 TEST(Journal, KeepsEveryValueAsWritten) {
     UpdateSite site;
@@ -86,4 +89,43 @@ TEST_F(RecoveryTest, AScriptInterruptedOnAServerIsNamed) {
                                                   "esecuzione sul server"))
         << Site.Ui.Messages.first().toStdString();
     EXPECT_EQ(ReadJournal(), std::nullopt);
+}
+
+TEST_F(RecoveryTest, AJournalThatIsNotARegularFileIsReportedWithItsPathAndNotFollowed) {
+    const QString elsewhere = Site.Install.WriteFile("altrove/esistente", "contenuto");
+    const QString journal = JournalPath();
+    const struct {
+        const char* Name;
+        std::function<bool()> Plant;
+    } rows[] = {
+        {"link to a file elsewhere",
+         [&] {
+             return QFile::link(elsewhere, journal);
+         }},
+        {"folder",
+         [&] {
+             return QDir().mkdir(journal);
+         }},
+        {"FIFO",
+         [&] {
+             return ::mkfifo(QFile::encodeName(journal).constData(), 0600) == 0;
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        ASSERT_TRUE(row.Plant());
+        EXPECT_TRUE(UpdateUnfinished());
+        try {
+            RecoverInterruptedUpdate(Site.Steps);
+            ADD_FAILURE() << "recovered from a journal that is no file";
+        } catch (const OrvantoError& error) {
+            EXPECT_TRUE(error.Message().contains(journal + ": ")) << error.Message().toStdString();
+            EXPECT_TRUE(error.Message().contains("non un file regolare"));
+        }
+        EXPECT_EQ(Installed("Velmora.exe"), "old program");
+        EXPECT_EQ(Site.Install.ReadFile("altrove/esistente"), QByteArray("contenuto"));
+        ASSERT_TRUE(QFileInfo(journal).isDir() && !QFileInfo(journal).isSymLink()
+                        ? QDir().rmdir(journal)
+                        : QFile::remove(journal));
+    }
 }

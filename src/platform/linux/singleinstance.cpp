@@ -36,15 +36,13 @@ QString LockFilePath(const QString& folder, const QByteArray& guardName) {
     return folder + "/istanza-" + QString::fromLatin1(digest.left(32)) + ".lock";
 }
 
-} // namespace
-
-bool AcquireInstanceGuard(const QString& folder, const QByteArray& guardName) {
+// Locks the file at `path` in `folder` for the life of the process (see AcquireInstanceGuard).
+bool LockForGood(const QString& folder, const QString& path) {
     if (::mkdir(QFile::encodeName(folder).constData(), 0777) != 0 && errno != EEXIST) {
         if (IsNotWritable(errno))
             return true;
         Fail(folder, errno);
     }
-    const QString path = LockFilePath(folder, guardName);
     const QByteArray native = QFile::encodeName(path);
     // No link is followed and nothing waits for a pipe; the content is never written.
     const int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
@@ -70,4 +68,14 @@ bool AcquireInstanceGuard(const QString& folder, const QByteArray& guardName) {
     // The descriptor stays open for the life of the process; the kernel drops the lock at exit.
     lock.Release();
     return true;
+}
+
+} // namespace
+
+bool AcquireInstanceGuard(const QString& folder, const QByteArray& guardName) {
+    return LockForGood(folder, LockFilePath(folder, guardName));
+}
+
+bool AcquireInstallationGuard(const QString& folder) {
+    return LockForGood(folder, folder + QStringLiteral("/installazione.lock"));
 }
