@@ -64,8 +64,9 @@ TEST(WorkFolder, APlantedLinkFifoOrFolderStopsTheRunNamingItsPath) {
         SCOPED_TRACE(path.toStdString());
         // A folder the run made stands aside while a link takes its place.
         const bool aside = QFileInfo(path).isDir();
-        if (aside)
+        if (aside) {
             ASSERT_TRUE(QDir().rename(path, path + ".via"));
+        }
         ASSERT_TRUE(Plant(path, row.What, elsewhere));
 
         const DemoSite::Result run = site.Run({"--update", "--quiet"});
@@ -80,7 +81,8 @@ TEST(WorkFolder, APlantedLinkFifoOrFolderStopsTheRunNamingItsPath) {
             ASSERT_TRUE(QDir().rmdir(path));
         else
             ASSERT_TRUE(QFile::remove(path));
-        if (aside)
+        if (aside) {
             ASSERT_TRUE(QDir().rename(path + ".via", path));
+        }
     }
 }
