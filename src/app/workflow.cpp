@@ -78,6 +78,8 @@ Workflow::Workflow(UserInterface& ui, const QStringList& arguments, const Impost
     Run.Info.ArchivioLabel = "Percorso archivio dati (database " + Run.DatabaseAlias + ")";
     Run.RemoteUrl = settings.GetRemoteUrl();
     Run.PublicKey = settings.GetPublicKey();
+    Run.LockWaitSeconds = settings.GetLockWaitSeconds();
+    Run.ServerBackupFolder = settings.GetServerBackupFolder();
     Run.Info.CatalogueProtection = CatalogueProtection(Run.RemoteUrl, Run.PublicKey);
     Run.CopyFolder = AddTrailingSeparator(JoinPath(GetProgramFolder(), "Orvo/Copiare"));
     Run.BackupFolder = AddTrailingSeparator(JoinPath(GetProgramFolder(), "Orvo/Backup"));

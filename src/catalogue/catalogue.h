@@ -10,3 +10,5 @@ inline const QString ChecksumSection = QStringLiteral("SHA256");
 
 // "modifiche" + the step with at least three digits + ".sql".
 QString ScriptFileName(long long step);
+// The step of a name that ScriptFileName formed ("modifiche206.sql" gives 206); -1 for any other.
+long long ScriptStep(const QString& fileName);

@@ -43,6 +43,12 @@ struct RunState {
     bool ShowAll = false;
     bool Verbose = false;
     QString IsqlCommand;
+    // How long a database script, or the wait for another workstation's scripts, waits for a
+    // locked record on a shared database, in seconds.
+    int LockWaitSeconds = 60;
+    // Where the server backs up a shared database before scripts, as a path on the server; empty:
+    // beside the database.
+    QString ServerBackupFolder;
     QString DatabaseAlias = QStringLiteral("VELMORA");
     QString AvailableSchemaVersion;
 

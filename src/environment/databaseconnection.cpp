@@ -2,13 +2,12 @@
 
 #include "core/error.h"
 #include "environment/aliasfile.h"
+#include "environment/firebirdapi.h"
 #include "environment/lowlevel.h"
 
 #include <QFile>
 #include <QtGlobal>
 #include <cstring>
-#include <firebird/Interface.h>
-#include <memory>
 #include <vector>
 
 namespace {
@@ -23,53 +22,6 @@ const unsigned ConvertedTextLength = 128;
 // Read committed, newest committed version of a record, wait on locks.
 const unsigned char TransactionParameters[] = {isc_tpb_version3, isc_tpb_read_committed,
                                                isc_tpb_rec_version, isc_tpb_wait};
-
-Firebird::IMaster* Master() {
-    return Firebird::fb_get_master_interface();
-}
-
-// A status object of the client library, disposed with this wrapper.
-template <typename Wrapper> class OwnedStatus : public Wrapper {
-public:
-    OwnedStatus() : Wrapper(Master()->getStatus()) {}
-    OwnedStatus(const OwnedStatus&) = delete;
-    OwnedStatus& operator=(const OwnedStatus&) = delete;
-    ~OwnedStatus() { this->dispose(); }
-};
-// Turns every error of a call into a Firebird::FbException.
-using ThrowingStatus = OwnedStatus<Firebird::ThrowStatusWrapper>;
-
-// An interface of the client library, released when it goes out of scope. Releasing an open
-// result set, statement or transaction closes it (a transaction is rolled back).
-template <typename Interface> class Handle {
-public:
-    explicit Handle(Interface* object) : Object(object) {}
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    ~Handle() {
-        if (Object)
-            Object->release();
-    }
-
-    Interface* operator->() const { return Object; }
-    Interface* Get() const { return Object; }
-    // The object's closing call (close, free, commit, detach) has succeeded and released it.
-    void Closed() { Object = nullptr; }
-
-private:
-    Interface* Object;
-};
-
-struct DisposeBuilder {
-    void operator()(Firebird::IXpbBuilder* builder) const { builder->dispose(); }
-};
-
-// Firebird's own message for a failed call.
-QString ErrorText(IStatus* status) {
-    char buffer[4096];
-    Master()->getUtilInterface()->formatStatus(buffer, sizeof buffer, status);
-    return QString::fromLocal8Bit(buffer).trimmed();
-}
 
 // The name handed to the client library. A bare alias is looked up in the program folder's alias
 // file first (a relative value is taken relative to the program folder), as the embedded engine
@@ -94,9 +46,7 @@ QByteArray ConnectionConfig(const QString& name) {
 Firebird::IAttachment* Attach(const QString& database) {
     ThrowingStatus status;
     const QString name = AttachName(database);
-    const std::unique_ptr<Firebird::IXpbBuilder, DisposeBuilder> dpb(
-        Master()->getUtilInterface()->getXpbBuilder(&status, Firebird::IXpbBuilder::DPB, nullptr,
-                                                    0));
+    const ParameterBlock dpb(status, Firebird::IXpbBuilder::DPB);
     dpb->insertString(&status, isc_dpb_user_name, DatabaseUser.toLatin1().constData());
     dpb->insertString(&status, isc_dpb_password, DatabasePassword.toLatin1().constData());
     dpb->insertString(&status, isc_dpb_lc_ctype, ConnectionCharacterSet);
@@ -199,6 +149,7 @@ void FirebirdConnection::SetDatabase(const QString& database) {
 }
 
 void FirebirdConnection::Close() {
+    Rollback();
     if (!Attachment)
         return;
     OwnedStatus<Firebird::CheckStatusWrapper> status;
@@ -208,37 +159,98 @@ void FirebirdConnection::Close() {
     Attachment = nullptr;
 }
 
+void FirebirdConnection::BeginTransaction(int lockWaitSeconds) {
+    Rollback();
+    try {
+        if (!Attachment)
+            Attachment = Attach(DatabaseParameter);
+        ThrowingStatus status;
+        const ParameterBlock tpb(status, Firebird::IXpbBuilder::TPB);
+        tpb->insertTag(&status, isc_tpb_read_committed);
+        tpb->insertTag(&status, isc_tpb_rec_version);
+        tpb->insertTag(&status, isc_tpb_wait);
+        tpb->insertInt(&status, isc_tpb_lock_timeout, qMax(1, lockWaitSeconds));
+        Held = Attachment->startTransaction(&status, tpb->getBufferLength(&status),
+                                            tpb->getBuffer(&status));
+    } catch (const Firebird::FbException& error) {
+        throw OrvantoError(ErrorText(error.getStatus()));
+    }
+}
+
+void FirebirdConnection::Commit() {
+    if (!Held)
+        return;
+    try {
+        ThrowingStatus status;
+        Held->commit(&status);
+        Held = nullptr;
+    } catch (const Firebird::FbException& error) {
+        throw OrvantoError(ErrorText(error.getStatus()));
+    }
+}
+
+void FirebirdConnection::Rollback() {
+    if (!Held)
+        return;
+    OwnedStatus<Firebird::CheckStatusWrapper> status;
+    Held->rollback(&status);
+    if (status.getState() & IStatus::STATE_ERRORS)
+        Held->release();
+    Held = nullptr;
+}
+
 std::optional<QString> FirebirdConnection::QueryText(const QString& statement,
                                                      const QString& column) {
     try {
         if (!Attachment)
             Attachment = Attach(DatabaseParameter);
         ThrowingStatus status;
-        Handle<Firebird::ITransaction> transaction(Attachment->startTransaction(
-            &status, sizeof TransactionParameters, TransactionParameters));
+        // A statement of its own runs in a transaction of its own, committed at the end.
+        Handle<Firebird::ITransaction> own(
+            Held ? nullptr
+                 : Attachment->startTransaction(&status, sizeof TransactionParameters,
+                                                TransactionParameters));
+        Firebird::ITransaction* const transaction = Held ? Held : own.Get();
         const QByteArray text = statement.toLatin1();
         Handle<Firebird::IStatement> query(
-            Attachment->prepare(&status, transaction.Get(), text.size(), text.constData(),
-                                SqlDialect, Firebird::IStatement::PREPARE_PREFETCH_METADATA));
-        const Handle<Firebird::IMessageMetadata> columns(query->getOutputMetadata(&status));
-        const unsigned index = ColumnIndex(status, columns.Get(), column, statement);
-        const Handle<Firebird::IMessageMetadata> format(RowFormat(status, columns.Get(), index));
-        Handle<Firebird::IResultSet> rows(
-            query->openCursor(&status, transaction.Get(), nullptr, nullptr, format.Get(), 0));
-        std::vector<unsigned char> row(format->getMessageLength(&status));
+            Attachment->prepare(&status, transaction, text.size(), text.constData(), SqlDialect,
+                                Firebird::IStatement::PREPARE_PREFETCH_METADATA));
         std::optional<QString> value;
-        if (rows->fetchNext(&status, row.data()) == IStatus::RESULT_OK)
-            value = ReadColumn(status, Attachment, transaction.Get(), format.Get(), index, row);
-        rows->close(&status);
-        rows.Closed();
+        if (!column.isEmpty()) {
+            const Handle<Firebird::IMessageMetadata> columns(query->getOutputMetadata(&status));
+            const unsigned index = ColumnIndex(status, columns.Get(), column, statement);
+            const Handle<Firebird::IMessageMetadata> format(
+                RowFormat(status, columns.Get(), index));
+            std::vector<unsigned char> row(format->getMessageLength(&status));
+            if (query->getFlags(&status) & Firebird::IStatement::FLAG_HAS_CURSOR) {
+                Handle<Firebird::IResultSet> rows(
+                    query->openCursor(&status, transaction, nullptr, nullptr, format.Get(), 0));
+                if (rows->fetchNext(&status, row.data()) == IStatus::RESULT_OK)
+                    value = ReadColumn(status, Attachment, transaction, format.Get(), index, row);
+                rows->close(&status);
+                rows.Closed();
+            } else {
+                // An UPDATE ... RETURNING gives its one row without a cursor.
+                query->execute(&status, transaction, nullptr, nullptr, format.Get(), row.data());
+                value = ReadColumn(status, Attachment, transaction, format.Get(), index, row);
+            }
+        } else {
+            query->execute(&status, transaction, nullptr, nullptr, nullptr, nullptr);
+        }
         query->free(&status);
         query.Closed();
-        transaction->commit(&status);
-        transaction.Closed();
+        if (own.Get()) {
+            own->commit(&status);
+            own.Closed();
+        }
         return value;
     } catch (const Firebird::FbException& error) {
         throw OrvantoError(ErrorText(error.getStatus()));
     }
+}
+
+void FirebirdConnection::Execute(const QString& statement) {
+    QueryText(statement, QString());
 }
 
 bool IsEmbeddedConnection(const FirebirdConnection* conn) {
@@ -246,4 +258,10 @@ bool IsEmbeddedConnection(const FirebirdConnection* conn) {
     if (!conn)
         return false;
     return !conn->Database().contains(':');
+}
+
+QString ErrorText(Firebird::IStatus* status) {
+    char buffer[4096];
+    Master()->getUtilInterface()->formatStatus(buffer, sizeof buffer, status);
+    return QString::fromLocal8Bit(buffer).trimmed();
 }

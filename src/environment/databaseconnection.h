@@ -5,7 +5,8 @@
 
 namespace Firebird {
 class IAttachment;
-}
+class ITransaction;
+} // namespace Firebird
 
 // Fixed credentials of Velmora's database, shared by the connection and the isql command line.
 inline const QString DatabaseUser = QStringLiteral("sysdba");
@@ -35,20 +36,33 @@ public:
     const QString& Database() const { return DatabaseParameter; }
 
     bool IsConnected() const { return Attachment != nullptr; }
-    // Disconnects; the next statement connects again. Never throws: a failed detach still drops
-    // the connection.
+    // Disconnects, rolling back a transaction that BeginTransaction left open; the next statement
+    // connects again. Never throws: a failed detach still drops the connection.
     void Close();
 
-    // Runs a statement that yields at most one row, in a transaction of its own, and returns the
-    // named column of the row as text (a NULL as empty text, a BLOB read whole); nothing when the
-    // statement yields no row. Throws OrvantoError with Firebird's message when connecting or
-    // the statement fails, and OrvantoError when the result has no such column; nothing of the
-    // statement stays open either way.
+    // Starts a transaction that the statements after it share until Commit() or Rollback():
+    // read committed, waiting at most the given time for a record that another transaction has
+    // changed. Connects when needed. Throws OrvantoError with Firebird's message.
+    void BeginTransaction(int lockWaitSeconds);
+    // Commits BeginTransaction's transaction; throws OrvantoError with Firebird's message.
+    void Commit();
+    // Rolls back BeginTransaction's transaction; never throws.
+    void Rollback();
+
+    // Runs a statement that yields at most one row (a select, or an UPDATE ... RETURNING) and
+    // returns the named column of the row as text (a NULL as empty text, a BLOB read whole);
+    // nothing when the statement yields no row. It runs in BeginTransaction's transaction when
+    // one is open, else in one of its own that it commits. Throws OrvantoError with Firebird's
+    // message when connecting or the statement fails, and OrvantoError when the result has no
+    // such column; nothing of the statement stays open either way.
     std::optional<QString> QueryText(const QString& statement, const QString& column);
+    // Runs a statement that yields nothing, in the same transaction as QueryText would.
+    void Execute(const QString& statement);
 
 private:
     QString DatabaseParameter;
     Firebird::IAttachment* Attachment = nullptr;
+    Firebird::ITransaction* Held = nullptr;
 };
 
 // True when the connection's "Database" parameter has no ":" (the embedded engine opens it).

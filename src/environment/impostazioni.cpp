@@ -41,3 +41,13 @@ bool Impostazioni::GetVerifyCertificate() const {
 QString Impostazioni::GetPublicKey() const {
     return Reader->ReadString("ORVANTO", "Chiave pubblica", QString());
 }
+
+int Impostazioni::GetLockWaitSeconds() const {
+    bool number = false;
+    const int seconds = Reader->ReadString("ORVANTO", "Attesa blocchi", QString()).toInt(&number);
+    return number && seconds > 0 ? seconds : DefaultLockWaitSeconds;
+}
+
+QString Impostazioni::GetServerBackupFolder() const {
+    return Reader->ReadString("ORVANTO", "Cartella copie database", QString()).trimmed();
+}

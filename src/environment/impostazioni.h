@@ -9,6 +9,7 @@
 inline const QString DefaultRemoteUrl =
     QStringLiteral("https://updates.keltra.example/download/velmora/");
 inline const QString DefaultDatabaseAlias = QStringLiteral("VELMORA");
+inline const int DefaultLockWaitSeconds = 60;
 
 // Velmora's settings file, read-only: the values Orvanto needs.
 class Impostazioni {
@@ -30,6 +31,12 @@ public:
     // [ORVANTO] "Chiave pubblica": the maker's minisign public key (its base64 line); when set,
     // only a catalogue signed with it is accepted.
     QString GetPublicKey() const;
+    // [ORVANTO] "Attesa blocchi": the seconds a database script, or the wait for another
+    // workstation's scripts, waits for a locked record on a shared database; default 60.
+    int GetLockWaitSeconds() const;
+    // [ORVANTO] "Cartella copie database": the folder on the server, as the server names it, where
+    // a shared database is backed up before scripts; empty: beside the database.
+    QString GetServerBackupFolder() const;
 
 private:
     std::unique_ptr<IniFile> Reader;

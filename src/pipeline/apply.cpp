@@ -12,6 +12,7 @@
 #include "environment/lowlevel.h"
 #include "pipeline/commandrunner.h"
 #include "pipeline/journal.h"
+#include "pipeline/scripts.h"
 #include "platform/executable.h"
 #include "platform/process.h"
 
@@ -86,24 +87,39 @@ bool ApplyUpdates(const Services& services, UpdateJournal& journal) {
         files.SyncFoldersOf(renamed);
         renamed.clear();
     };
-    for (const auto& [row, file] : SelectedFiles(run)) {
+    const QList<SelectedFile> selected = SelectedFiles(run);
+    const auto advance = [&] {
+        ui.SetUpdateProgress(run.DownloadedCount, ++done);
+        ui.ProcessEvents();
+    };
+    bool scriptsRun = false;
+    for (const auto& [row, file] : selected) {
         const QString source = JoinPath(run.CopyFolder, file.FileName);
         if (!FileExists(source)) {
             services.Log.Reason("File mancante nella cartella di lavoro: " + source);
             return false;
         }
         if (file.ComponentName == Component::Schema) {
+            // The schema row's scripts run together, at the first of them.
+            if (scriptsRun)
+                continue;
+            scriptsRun = true;
             syncRenamed();
-            journal.RunningScript = file.FileName;
-            WriteJournal(files, journal);
-            QString failure;
-            if (RunCommand(ScriptCommand(run.IsqlCommand, source, run.DatabasePath), nullptr,
-                           &failure) != 0) {
-                services.Log.Reason("Script " + file.FileName + ": " + failure);
-                return false;
+            QStringList scripts;
+            for (const SelectedFile& entry : selected) {
+                if (entry.File.ComponentName == Component::Schema)
+                    scripts.append(entry.File.FileName);
             }
-            journal.RunningScript.clear();
-            WriteJournal(files, journal);
+            for (const QString& script : scripts) {
+                if (!FileExists(JoinPath(run.CopyFolder, script))) {
+                    services.Log.Reason("File mancante nella cartella di lavoro: " +
+                                        JoinPath(run.CopyFolder, script));
+                    return false;
+                }
+            }
+            if (!RunScripts(services, journal, scripts, advance))
+                return false;
+            continue;
         } else {
             const bool updater = file.FileName.toLower() == UpdaterExecutableName.toLower();
             // The running updater is given up only for a program that can take its place and
@@ -135,8 +151,7 @@ bool ApplyUpdates(const Services& services, UpdateJournal& journal) {
             else if (updater)
                 newOrvanto = row.SubItem(1);
         }
-        ui.SetUpdateProgress(run.DownloadedCount, ++done);
-        ui.ProcessEvents();
+        advance();
     }
 
     // Every new file is on the disk, with its name, before the journal says so.

@@ -26,6 +26,7 @@ const QString ArchiveKey = QStringLiteral("Archivio");
 const QString DatabaseKey = QStringLiteral("Database");
 const QString SettingsKey = QStringLiteral("Impostazioni");
 const QString ScriptKey = QStringLiteral("Script in corso");
+const QString ServerBackupKey = QStringLiteral("Copia del database sul server");
 const QString VersionKey = QStringLiteral("Versione");
 const QString ApplyingPhase = QStringLiteral("applicazione");
 const QString AppliedPhase = QStringLiteral("applicato");
@@ -38,6 +39,8 @@ const QString ScriptInterruptedMessage = QStringLiteral(
     "prima dell'aggiornamento, ma lo script di database %1 era in esecuzione sul "
     "server e il database del server non è stato ripristinato. Far verificare il "
     "database prima di aggiornare di nuovo.");
+const QString ServerBackupNote =
+    QStringLiteral(" Copia del database fatta sul server prima degli script: %1.");
 const QString CompletedMessage = QStringLiteral(
     "L'ultimo aggiornamento era stato installato per intero ma non registrato: è stato concluso.");
 const QString UnfinishedPrefix =
@@ -72,6 +75,7 @@ void WriteJournal(FileSystem& files, const UpdateJournal& journal) {
     text += Line(DatabaseKey, journal.DatabasePath);
     text += Line(SettingsKey, journal.SettingsPath);
     text += Line(ScriptKey, journal.RunningScript);
+    text += Line(ServerBackupKey, journal.ServerBackup);
     text += Line(VersionKey, journal.NewVelmoraVersion);
     text += "[" + AddedSection.toUtf8() + "]\r\n";
     for (int i = 0; i < journal.AddedFiles.size(); ++i)
@@ -104,6 +108,7 @@ std::optional<UpdateJournal> ReadJournal() {
     journal.DatabasePath = value(DatabaseKey);
     journal.SettingsPath = value(SettingsKey);
     journal.RunningScript = value(ScriptKey);
+    journal.ServerBackup = value(ServerBackupKey);
     journal.NewVelmoraVersion = value(VersionKey);
     for (int i = 1;; ++i) {
         const QString added = reader.ReadString(AddedSection, QString::number(i), QString());
@@ -154,7 +159,10 @@ void RecoverInterruptedUpdate(const Services& services) {
             else if (result == RollbackResult::StagingFailed)
                 problem = StagingFailedMessage.arg(archive);
             else if (!journal->RunningScript.isEmpty() && journal->DatabasePath.isEmpty())
-                told = ScriptInterruptedMessage.arg(QuoteSingle(journal->RunningScript));
+                told = ScriptInterruptedMessage.arg(QuoteSingle(journal->RunningScript)) +
+                       (journal->ServerBackup.isEmpty()
+                            ? QString()
+                            : ServerBackupNote.arg(QuoteSingle(journal->ServerBackup)));
             else
                 told = RolledBackMessage;
         }

@@ -28,6 +28,8 @@ struct UpdateJournal {
     QStringList AddedFiles;
     // The database script that isql is running.
     QString RunningScript;
+    // The server's backup of a shared database, made before the first script (its path there).
+    QString ServerBackup;
     // Velmora's version to record once everything is applied.
     QString NewVelmoraVersion;
 

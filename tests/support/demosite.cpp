@@ -60,13 +60,17 @@ void DemoSite::Republish(const QStringList& changedVersions) const {
 }
 
 void DemoSite::PublishFailingScript() const {
-    QFile script(ReleaseFolder() + "modifiche206.sql");
-    if (!script.open(QIODevice::WriteOnly) ||
-        script.write("ALTER TABLE CLIENTI ADD CITTA VARCHAR(60);\nCOMMIT;\n"
-                     "INSERT INTO NON_ESISTE VALUES (1);\nCOMMIT;\n") < 0)
-        throw std::runtime_error("cannot write the failing script");
+    PublishScript(206, "ALTER TABLE CLIENTI ADD CITTA VARCHAR(60);\nCOMMIT;\n"
+                       "INSERT INTO NON_ESISTE VALUES (1);\nCOMMIT;\n");
+}
+
+void DemoSite::PublishScript(long long step, const QByteArray& text,
+                             const QStringList& changedVersions) const {
+    QFile script(ReleaseFolder() + QStringLiteral("modifiche%1.sql").arg(step));
+    if (!script.open(QIODevice::WriteOnly) || script.write(text) != text.size())
+        throw std::runtime_error("cannot write " + script.fileName().toStdString());
     script.close();
-    Republish();
+    Republish(changedVersions + QStringList{"Schema database=" + QString::number(step)});
 }
 
 void DemoSite::TamperWithPackage(const QString& fileName) const {

@@ -29,6 +29,10 @@ public:
     void Republish(const QStringList& changedVersions = {}) const;
     // Publishes the release again with a script 206 that fails after its first COMMIT.
     void PublishFailingScript() const;
+    // Puts the script of a schema step into the release and publishes the release again with that
+    // step and the given versions.
+    void PublishScript(long long step, const QByteArray& text,
+                       const QStringList& changedVersions = {}) const;
     // Replaces a served package by a sound archive with other content.
     void TamperWithPackage(const QString& fileName) const;
 
