@@ -2,11 +2,13 @@
 #include "support/demosite.h"
 #include "support/firebirdfixture.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSysInfo>
 #include <QTemporaryDir>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -221,4 +223,49 @@ TEST_F(FirebirdServerClientServer, AFailingScriptTellsWhatBecameOfTheSharedDatab
         EXPECT_EQ(Step(), "205");
         EXPECT_TRUE(workstation.Read("Velmora.exe").startsWith("Velmora 3.11.0"));
     }
+}
+
+TEST_F(FirebirdServerClientServer,
+       AWorkstationKilledDuringAScriptFreesTheLockAndIsToldOfTheBackup) {
+    DemoSite killed;
+    DemoSite other;
+    killed.PublishScript(206, "UPDATE PREZZI SET PREZZO = PREZZO + 1;\n"
+                              "COMMENT ON DATABASE IS '206';\nCOMMIT;\n");
+    MakeWorkstation(killed, killed);
+    MakeWorkstation(other, killed);
+    // A user's unsaved change holds the script until the workstation is killed.
+    QProcess user;
+    user.start(IsqlProgram, {"-q", "-user", DatabaseUser, "-password", DatabasePassword, Remote()});
+    ASSERT_TRUE(user.waitForStarted());
+    user.write("UPDATE PREZZI SET PREZZO = 0 WHERE ID = 1;\nSELECT 'changed' FROM RDB$DATABASE;\n");
+    ASSERT_TRUE(user.waitForReadyRead(30000));
+    const auto running = StartUpdate(killed);
+    const QDeadlineTimer deadline(120000);
+    while (
+        !killed.Read("Orvo/aggiornamento-in-corso.ini").contains("Script in corso=\"modifiche206"))
+        ASSERT_FALSE(running->waitForFinished(100) || deadline.hasExpired()) << "no script ran";
+    ::kill(pid_t(running->processId()), SIGKILL);
+    running->waitForFinished();
+    user.write("ROLLBACK;\n");
+    user.closeWriteChannel();
+    user.waitForFinished();
+
+    // The server ended the killed workstation's connections: the other one takes the lock.
+    const DemoSite::Result updated = other.Run({"--update", "--quiet"});
+    EXPECT_EQ(updated.ExitCode, 0) << updated.Errors.toStdString();
+    EXPECT_EQ(Query("SELECT PREZZO FROM PREZZI"), "101");
+    EXPECT_EQ(Step(), "206");
+
+    const DemoSite::Result restarted = killed.Run({"--update", "--quiet"});
+    const QString told = restarted.Output + restarted.Errors;
+    const QStringList backups = ServerBackups();
+    ASSERT_EQ(backups.size(), 2) << "one backup for each workstation that ran the script";
+    EXPECT_TRUE(told.contains("lo script di database 'modifiche206.sql' era in esecuzione sul "
+                              "server"))
+        << told.toStdString();
+    EXPECT_TRUE(told.contains(ServerFolder.filePath(backups[0])) ||
+                told.contains(ServerFolder.filePath(backups[1])))
+        << told.toStdString();
+    EXPECT_EQ(restarted.ExitCode, 0) << restarted.Errors.toStdString();
+    EXPECT_TRUE(killed.Read("Velmora.exe").startsWith("Velmora 3.12.0"));
 }
