@@ -66,22 +66,28 @@ ScriptLock::ScriptLock(const QString& database, int waitSeconds) {
 void ScriptLock::EnsureTable() {
     const QString exists =
         "SELECT COUNT(*) AS N FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = '" + LockTable + "'";
-    const QString hasRow = "SELECT COUNT(*) AS N FROM " + LockTable + " WHERE ID = 1";
+    const QString hasRows = "SELECT COUNT(*) AS N FROM " + LockTable + " WHERE ID IN (1, 2)";
     // Two workstations may create it at once: the one that loses finds it made by the other.
     try {
         if (Connection.QueryText(exists, QStringLiteral("N")) == QStringLiteral("0"))
             Connection.Execute("CREATE TABLE " + LockTable +
                                " (ID INTEGER NOT NULL PRIMARY KEY, POSTAZIONE VARCHAR(250), "
-                               "PASSO VARCHAR(40), QUANDO TIMESTAMP)");
+                               "PASSO VARCHAR(40), QUANDO TIMESTAMP, COPIA VARCHAR(1000))");
     } catch (const OrvantoError&) {
         if (Connection.QueryText(exists, QStringLiteral("N")) == QStringLiteral("0"))
             throw;
     }
     try {
-        if (Connection.QueryText(hasRow, QStringLiteral("N")) == QStringLiteral("0"))
-            Connection.Execute("INSERT INTO " + LockTable + " (ID) VALUES (1)");
+        if (Connection.QueryText(hasRows, QStringLiteral("N")) != QStringLiteral("2"))
+            Connection.Execute("INSERT INTO " + LockTable +
+                               " (ID) SELECT 1 FROM RDB$DATABASE "
+                               "WHERE NOT EXISTS (SELECT 1 FROM " +
+                               LockTable +
+                               " WHERE ID = 1) UNION ALL SELECT 2 FROM RDB$DATABASE WHERE NOT "
+                               "EXISTS (SELECT 1 FROM " +
+                               LockTable + " WHERE ID = 2)");
     } catch (const OrvantoError&) {
-        if (Connection.QueryText(hasRow, QStringLiteral("N")) == QStringLiteral("0"))
+        if (Connection.QueryText(hasRows, QStringLiteral("N")) != QStringLiteral("2"))
             throw;
     }
 }
@@ -121,6 +127,33 @@ QString ScriptLock::Holder(const QString& errorText) {
     } catch (const OrvantoError&) {
         return {};
     }
+}
+
+QString ScriptLock::ClaimBackupPath(const QString& path) {
+    const QString last =
+        Connection
+            .QueryText("SELECT COALESCE(COPIA, '') AS C FROM " + LockTable + " WHERE ID = 2",
+                       QStringLiteral("C"))
+            .value_or(QString());
+    const qsizetype dot = path.lastIndexOf('.');
+    const QString stem = dot > 0 ? path.left(dot) : path;
+    const QString extension = dot > 0 ? path.mid(dot) : QString();
+    QString claimed = path;
+    if (last == path) {
+        claimed = stem + "_2" + extension;
+    } else if (last.startsWith(stem + "_") && last.endsWith(extension)) {
+        bool number = false;
+        const int used = last.mid(stem.size() + 1, last.size() - stem.size() - 1 - extension.size())
+                             .toInt(&number);
+        if (number)
+            claimed = stem + "_" + QString::number(used + 1) + extension;
+    }
+    // Recorded in a transaction of its own: the lock's row stays uncommitted.
+    FirebirdConnection recorder;
+    recorder.SetDatabase(Connection.Database());
+    recorder.Execute("UPDATE " + LockTable + " SET COPIA = " + QuoteSingle(claimed) +
+                     " WHERE ID = 2");
+    return claimed;
 }
 
 void ScriptLock::Release(const QString& step) {

@@ -10,7 +10,8 @@
 // and left uncommitted by a connection of the updater's own for as long as the scripts run. A
 // second workstation's change of the row waits for the first to end; when the holder's process
 // dies, the server ends its connection and the lock with it. isql's scripts never touch the table,
-// so they cannot deadlock with the holder.
+// so they cannot deadlock with the holder. A second row records the last backup made on the
+// server, so that no backup overwrites another.
 class ScriptLock {
 public:
     // Takes the lock on the database named as the connection names it ("server:alias"), waiting at
@@ -33,6 +34,10 @@ public:
     // N"): user, address and program as the server tells them; empty when the error names none or
     // the server does not know it.
     QString Holder(const QString& errorText);
+    // The path for the server's backup of the database: the one given, unless the last backup made
+    // under the lock had it (two updates in the same second), then with "_2", "_3"... before the
+    // extension. Records the path in the database at once, whatever becomes of the update.
+    QString ClaimBackupPath(const QString& path);
     // Records this workstation as the one that brought the database to `step` and ends the lock.
     void Release(const QString& step);
 

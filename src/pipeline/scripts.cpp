@@ -112,8 +112,8 @@ bool RunSharedScripts(const Services& services, UpdateJournal& journal, const QS
         if (remaining.isEmpty())
             return true;
         const QString stamp = QFileInfo(journal.Archive).completeBaseName();
-        journal.ServerBackup =
-            ServerBackupPath(lock->DatabaseFile(), run.ServerBackupFolder, stamp);
+        journal.ServerBackup = lock->ClaimBackupPath(
+            ServerBackupPath(lock->DatabaseFile(), run.ServerBackupFolder, stamp));
         WriteJournal(services.Files, journal);
         if (!log.TimedStep("copia del database sul server in " + journal.ServerBackup, [&] {
                 BackUpOnServer(SplitServerDatabase(database), journal.ServerBackup);
@@ -180,7 +180,7 @@ bool RunScripts(const Services& services, UpdateJournal& journal, const QStringL
 bool MayHaveCommitted(const QString& scriptText, const QString& isqlOutput) {
     static const QRegularExpression stopped(QStringLiteral("(At|After) line (\\d+) in file"));
     static const QRegularExpression commits(
-        QStringLiteral("\\bCOMMIT\\b|\\bAUTONOMOUS\\b|\\bSET\\s+AUTO\\w*(?!\\s+OFF)"),
+        QStringLiteral("\\bCOMMIT\\b|\\bAUTONOMOUS\\b|\\bSET\\s+AUTO\\w*\\b(?!\\s+OFF\\b)"),
         QRegularExpression::CaseInsensitiveOption);
     // Comments and quoted texts hold no statement.
     static const QRegularExpression inert(QStringLiteral("/\\*.*?\\*/|--[^\\n]*|'(?:[^']|'')*'"),

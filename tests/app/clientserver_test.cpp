@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <csignal>
@@ -59,6 +60,19 @@ protected:
     FirebirdServer Server;
     QString Database;
 };
+
+// The README's commands that restore the server's backup.
+QStringList ReadmeRestoreCommands() {
+    QFile readme(QStringLiteral(ORVANTO_SOURCE_DIR "/README.md"));
+    if (!readme.open(QIODevice::ReadOnly))
+        return {};
+    QStringList commands;
+    for (const QString& line : QString::fromUtf8(readme.readAll()).split('\n')) {
+        if (line.startsWith("    gfix -shut ") || line.startsWith("    gbak -rep "))
+            commands.append(line.trimmed());
+    }
+    return commands;
+}
 
 // Starts a workstation's unattended update without waiting for it.
 std::unique_ptr<QProcess> StartUpdate(const DemoSite& workstation) {
@@ -222,6 +236,22 @@ TEST_F(FirebirdServerClientServer, AFailingScriptTellsWhatBecameOfTheSharedDatab
                   row.TableAfter);
         EXPECT_EQ(Step(), "205");
         EXPECT_TRUE(workstation.Read("Velmora.exe").startsWith("Velmora 3.11.0"));
+
+        // The administrator restores the server's backup as the README says.
+        ASSERT_EQ(ReadmeRestoreCommands().size(), 2);
+        for (const QString& command : ReadmeRestoreCommands()) {
+            const DemoSite::Result restored = workstation.Shell(
+                QString(command)
+                    .replace("PASSWORD", DatabasePassword)
+                    .replace("localhost:VELMORA", Remote())
+                    .replace(QRegularExpression("/var/lib/firebird/data/velmora_\\S+\\.fbk"),
+                             ServerFolder.filePath(backups[0])));
+            ASSERT_EQ(restored.ExitCode, 0)
+                << command.toStdString() << ": " << restored.Errors.toStdString();
+        }
+        EXPECT_EQ(Query("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'NUOVA'"),
+                  "0");
+        EXPECT_EQ(Step(), "205");
     }
 }
 
