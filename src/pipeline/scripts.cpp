@@ -85,7 +85,10 @@ bool RunSharedScripts(const Services& services, UpdateJournal& journal, const QS
     std::optional<ScriptLock> lock;
     QStringList remaining;
     try {
-        lock.emplace(database, run.LockWaitSeconds);
+        log.TimedStep(QStringLiteral("attesa del turno sul database condiviso"), [&] {
+            lock.emplace(database, run.LockWaitSeconds);
+            return true;
+        });
         const QString step = lock->SchemaStep();
         bool whole = false;
         const long long current = step.toLongLong(&whole);

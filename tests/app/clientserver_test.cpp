@@ -299,3 +299,23 @@ TEST_F(FirebirdServerClientServer,
     EXPECT_EQ(restarted.ExitCode, 0) << restarted.Errors.toStdString();
     EXPECT_TRUE(killed.Read("Velmora.exe").startsWith("Velmora 3.12.0"));
 }
+
+TEST_F(FirebirdServerClientServer, ABackupThatTheServerCannotMakeStopsTheUpdateBeforeAnyScript) {
+    DemoSite workstation;
+    workstation.PublishScript(206, "UPDATE PREZZI SET PREZZO = PREZZO + 1;\n"
+                                   "COMMENT ON DATABASE IS '206';\nCOMMIT;\n");
+    MakeWorkstation(workstation, workstation);
+    workstation.Write("velmora.ini", workstation.Read("velmora.ini") + "Cartella copie database=" +
+                                         ServerFolder.filePath("manca").toUtf8() + "\r\n");
+
+    const DemoSite::Result result = workstation.Run({"--update", "--quiet"});
+
+    EXPECT_NE(result.ExitCode, 0);
+    EXPECT_TRUE(result.Errors.contains("Copia del database " + Database +
+                                       " sul server localhost in " +
+                                       ServerFolder.filePath("manca/velmora_")))
+        << result.Errors.toStdString();
+    EXPECT_EQ(Query("SELECT PREZZO FROM PREZZI"), "100");
+    EXPECT_EQ(Step(), "205");
+    EXPECT_TRUE(workstation.Read("Velmora.exe").startsWith("Velmora 3.11.0"));
+}
