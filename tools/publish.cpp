@@ -7,8 +7,9 @@
 // release folder packed into N.7z (one 7-Zip archive per file, holding the file under its name
 // alone, as the updater downloads and unpacks it), the script packages of earlier schema steps
 // kept from the live release, and update.ini: section "VERSIONI" with the given versions, and
-// section "SHA256" with the SHA-256 of every package. With --sign, minisign signs update.ini with
-// the secret key into update.ini.minisig (asking for the key's password as minisign does). With
+// section "SHA256" with the SHA-256 of every package, section "DIMENSIONE" with the size in bytes
+// of every package and delta. With --sign, minisign signs update.ini with the secret key into
+// update.ini.minisig (asking for the key's password as minisign does). With
 // --previous (once per older release still in the field), every file that changed since that
 // release also gets a delta, NAME-<first 16 digits of the old file's SHA-256>.zst made by
 // `zstd --patch-from`, when it is smaller than 60 % of the full package; update.ini then lists
@@ -189,6 +190,10 @@ bool Build(const PublishRequest& request, const ReleaseSwitch& target, Release& 
         }
         catalogue += package + "=" + checksum + "\r\n";
     }
+    catalogue += "[" + PackageSizeSection + "]\r\n";
+    for (const QFileInfo& package :
+         folder.entryInfoList({"*.7z", "*.zst"}, QDir::Files, QDir::Name))
+        catalogue += package.fileName() + "=" + QString::number(package.size()) + "\r\n";
     if (!release.Deltas.isEmpty())
         catalogue += "[" + DeltaSection + "]\r\n" + release.Deltas + "[" + FileChecksumSection +
                      "]\r\n" + release.FileChecksums + "[" + FileSizeSection + "]\r\n" +

@@ -97,18 +97,25 @@ bool IsFileIncluded(const RequiredFileList& files, const QString& fileName) {
 
 QList<quint32> GetComponentSizes(const QStringList& components, RunState& run, HttpClient& http,
                                  UserInterface& ui) {
+    // A file's size as the catalogue lists it, or as the server answers a size query.
     struct Query {
         qsizetype Component;
         QString FileName;
         QString Served;
         HttpRequest Request;
+        qint64 Listed = -1;
 
-        void Ask(const QString& remoteUrl, const QString& served) {
+        // False when the catalogue lists the size and no query is needed.
+        bool Ask(const RunState& run, const QString& served) {
             Served = served;
+            Listed = run.ListedSizes.value(served, -1);
             Request = HttpRequest();
-            Request.Address = remoteUrl + served;
+            Request.Address = run.RemoteUrl + served;
             Request.HeadOnly = true;
+            return Listed < 0;
         }
+        bool Answered() const { return Listed >= 0 || Request.Ok(); }
+        qint64 Length() const { return Listed >= 0 ? Listed : Request.Length; }
     };
     std::deque<Query> queries;
     std::deque<HttpRequest*> queue;
@@ -119,25 +126,25 @@ QList<quint32> GetComponentSizes(const QStringList& components, RunState& run, H
                 continue;
             Query& query = queries.emplace_back(Query{component, file.FileName, {}, {}});
             const auto delta = run.Deltas.constFind(file.FileName);
-            query.Ask(run.RemoteUrl,
-                      delta != run.Deltas.constEnd() ? delta->Delta : file.FileName + ".7z");
-            queue.push_back(&query.Request);
+            if (query.Ask(run,
+                          delta != run.Deltas.constEnd() ? delta->Delta : file.FileName + ".7z"))
+                queue.push_back(&query.Request);
         }
     }
     http.Run(queue, ConcurrentSizeQueries, {});
     for (Query& query : queries) {
-        if (query.Request.Ok() || !run.Deltas.contains(query.FileName))
+        if (query.Answered() || !run.Deltas.contains(query.FileName))
             continue;
         run.Deltas.remove(query.FileName);
-        query.Ask(run.RemoteUrl, query.FileName + ".7z");
-        queue.push_back(&query.Request);
+        if (query.Ask(run, query.FileName + ".7z"))
+            queue.push_back(&query.Request);
     }
     http.Run(queue, ConcurrentSizeQueries, {});
     QList<quint32> sizes(components.size(), 0);
     for (const Query& query : queries) {
-        if (query.Request.Ok()) {
-            sizes[query.Component] += static_cast<quint32>(query.Request.Length / 1024);
-            run.PackageBytes.insert(query.Served, std::max<qint64>(query.Request.Length, 0));
+        if (query.Answered()) {
+            sizes[query.Component] += static_cast<quint32>(query.Length() / 1024);
+            run.PackageBytes.insert(query.Served, std::max<qint64>(query.Length(), 0));
         } else {
             ui.ShowMessage(MissingFileMessage + QuoteSingle(query.FileName));
         }

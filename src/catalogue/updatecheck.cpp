@@ -112,6 +112,15 @@ public:
         S.Ui.ChecklistChanged();
         S.Run.PackageChecksums.clear();
         S.Run.PackageBytes.clear();
+        S.Run.ListedSizes.clear();
+        for (const QString& served : reader.Keys(PackageSizeSection)) {
+            bool number = false;
+            const qint64 size =
+                reader.ReadString(PackageSizeSection, served, QString()).toLongLong(&number);
+            // A size that is not a whole number of bytes is not used: the server is asked.
+            if (number && size >= 0)
+                S.Run.ListedSizes.insert(served, size);
+        }
         S.Run.Deltas.clear();
         S.Run.FileChecksums.clear();
         for (const RequiredFile& file : S.Run.RequiredFiles) {

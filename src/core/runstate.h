@@ -68,6 +68,9 @@ struct RunState {
     // The size in bytes of what the download fetches for each file (by its name on the server,
     // package or delta) as the check's size queries found it: the measure of the download bar.
     QMap<QString, qint64> PackageBytes;
+    // The sizes in bytes that the catalogue lists for packages and deltas, by their names on the
+    // server.
+    QMap<QString, qint64> ListedSizes;
     // Arguments after the program name when the updater restarts itself with its new executable.
     QStringList RestartArguments;
 

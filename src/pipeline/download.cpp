@@ -324,6 +324,15 @@ private:
     // the file from the delta.
     bool Complete() {
         Partial->Close();
+        const qint64 listed = S.Run.ListedSizes.value(ServedName, -1);
+        if (listed >= 0 && Partial->Held() != listed) {
+            NoteFailure(
+                OrvantoError::Failure(
+                    QStringLiteral("Controllo della dimensione"), Request.Address,
+                    QStringLiteral("attesi %1 byte, ricevuti %2").arg(listed).arg(Partial->Held()))
+                    .Message());
+            return false;
+        }
         const QString received = Expected.isEmpty() ? QString() : Partial->HexDigest();
         if (received.compare(Expected, Qt::CaseInsensitive) != 0) {
             NoteFailure(OrvantoError::Failure(QStringLiteral("Controllo SHA-256"), Request.Address,

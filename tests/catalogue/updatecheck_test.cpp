@@ -327,3 +327,42 @@ TEST_F(UpdateCheckTest, ConcurrentSizeQueriesGiveTheRowsAndMessagesOfOneAfterAno
     EXPECT_EQ(Site.Run.Checklist.size(), 7);
     EXPECT_GT(expectedMessages.size(), 10);
 }
+
+TEST_F(UpdateCheckTest, SizesListedInTheCatalogueGiveTheSameRowsWithoutSizeQueries) {
+    const QByteArray versions =
+        "[VERSIONI]\nOrvanto=1.7.1\nVelmora=3.12.0\n7za=1.7.0.13\n"
+        "Dbexpress=6.2.6.0\nMappe=2.0\nSchema database=205\nFirebird=3.0.0\n";
+    Site.Install.WriteFile("Velmora/Velmora.exe", "installed");
+    Site.WriteServed("BlokCore.dll.7z", QByteArray(5000, 'c'));
+    const FileServer server(Site.ServedFolder(), {});
+    Site.Run.RemoteUrl = server.BaseUrl();
+    Site.Run.ShowAll = true;
+    Site.WriteCatalogue(versions);
+    Check();
+    const QStringList rows = Rows(Site.Run);
+    const QStringList messages = Site.Ui.Messages;
+    ASSERT_GT(messages.size(), 5) << "some packages are missing";
+
+    // Every served package listed with its size; the missing ones are not listed.
+    QByteArray sizes = "[DIMENSIONE]\n";
+    for (const QFileInfo& package : QDir(Site.ServedFolder()).entryInfoList({"*.7z"}, QDir::Files))
+        sizes += package.fileName().toUtf8() + "=" + QByteArray::number(package.size()) + "\n";
+    Site.WriteCatalogue(versions + sizes);
+    Site.Ui.Messages.clear();
+    const qsizetype before = server.Requests().size();
+    Check();
+
+    EXPECT_EQ(Rows(Site.Run), rows);
+    EXPECT_EQ(Site.Ui.Messages, messages);
+    QStringList heads;
+    for (const QString& request : server.Requests().mid(before)) {
+        if (request.startsWith("HEAD "))
+            heads.append(request.section(' ', 1, 1).mid(1));
+    }
+    heads.sort();
+    QStringList missing;
+    for (const QString& message : messages)
+        missing.append(message.section('\'', 1, 1) + ".7z");
+    missing.sort();
+    EXPECT_EQ(heads, missing) << "only the files the catalogue does not list are asked for";
+}

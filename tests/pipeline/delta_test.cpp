@@ -188,10 +188,11 @@ TEST_F(DeltaUpdateTest, AnyFailureOfTheDeltaFallsBackToThePackage) {
          true,
          [&] { Site.Install.WriteFile("Velmora/BlokCore.dll", RandomBytes(1000)); },
          {package}},
+        // The catalogue lists the delta's size: no size query finds it missing, the download does.
         {"a delta missing at the check",
          true,
          [&] { QFile::remove(Site.ServedFolder() + Delta); },
-         {package}},
+         {Delta, package}},
         {"a corrupt delta", false, [&] { Corrupt(Delta); }, {Delta, package}},
         {"a result with another SHA-256",
          false,
@@ -286,6 +287,7 @@ TEST_F(DeltaUpdateTest, ADeltaThatWouldRebuildMoreThanTheCatalogueSaysIsStoppedB
     // Whoever serves an unsigned catalogue gives the bomb's checksum too.
     const auto listBomb = [&] {
         Site.Run.PackageChecksums[Delta] = Sha256(Read(Site.ServedFolder() + Delta));
+        Site.Run.ListedSizes[Delta] = QFileInfo(Site.ServedFolder() + Delta).size();
     };
     EXPECT_EQ(Update(listBomb), (QStringList{Delta, "BlokCore.dll.7z"}));
     EXPECT_TRUE(RunLogText().contains("ricostruirebbe 67108864 byte, oltre i " +

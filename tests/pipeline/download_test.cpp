@@ -176,6 +176,10 @@ TEST_F(DownloadTest, APackageThatKeepsFailingIsFetchedFourTimesThenNamed) {
         Site.Run.PackageChecksums["BlokSites.dll.7z"] =
             QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
     }
+    // A sound package that is not as large as the catalogue says.
+    Site.PublishPackage("BlokBroker.dll", "broker");
+    Site.Run.ListedSizes["BlokBroker.dll.7z"] =
+        QFileInfo(Site.ServedFolder() + "BlokBroker.dll.7z").size() + 1;
     // 20 MB of zeros pack into a few kilobytes: no real program file expands that much.
     Site.PublishPackage("BlokTrade.dll", QByteArray(20 * 1024 * 1024, '\0'));
     const struct {
@@ -194,6 +198,8 @@ TEST_F(DownloadTest, APackageThatKeepsFailingIsFetchedFourTimesThenNamed) {
          "Impossibile scaricare 'BlokSites.dll'"},
         {"unpacks to over a thousand times its size", "BlokTrade.dll",
          "Impossibile scaricare 'BlokTrade.dll'"},
+        {"is not of the size the catalogue lists", "BlokBroker.dll",
+         "Impossibile scaricare 'BlokBroker.dll'"},
     };
     for (const auto& row : table) {
         Site.Ui.Messages.clear();
