@@ -28,6 +28,7 @@
 #include "catalogue/signature.h"
 #include "catalogue/signedcatalogue.h"
 #include "core/error.h"
+#include "knownsignatures.h"
 #include "pipeline/delta.h"
 #include "releasecheck.h"
 #include "releaseswitch.h"
@@ -208,6 +209,11 @@ bool Build(const PublishRequest& request, const ReleaseSwitch& target, Release& 
         code = DataExit;
         return false;
     }
+    // The verifier then knows that no catalogue signed before this one may be served again.
+    if (!request.SecretKey.isEmpty() &&
+        !RecordSignatureFile(folder.absoluteFilePath(SignatureFileName)))
+        Print(stderr, QStringLiteral("orvanto-publish: impossibile registrare la data della firma: "
+                                     "--verify non potrà riconoscere una firma più vecchia"));
     return true;
 }
 

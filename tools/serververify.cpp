@@ -8,6 +8,7 @@
 #include "core/userinterface.h"
 #include "environment/inifile.h"
 #include "environment/lowlevel.h"
+#include "knownsignatures.h"
 #include "pipeline/delta.h"
 #include "pipeline/httpclient.h"
 
@@ -60,14 +61,20 @@ public:
         return QString::fromLatin1(
             QByteArray(reinterpret_cast<const char*>(digest), static_cast<int>(length)).toHex());
     }
+    // The bytes written so far.
+    qint64 Size() const { return Written; }
 
 protected:
     qint64 readData(char*, qint64) override { return -1; }
     qint64 writeData(const char* data, qint64 size) override {
-        return EVP_DigestUpdate(Context.get(), data, static_cast<size_t>(size)) == 1 ? size : -1;
+        if (EVP_DigestUpdate(Context.get(), data, static_cast<size_t>(size)) != 1)
+            return -1;
+        Written += size;
+        return size;
     }
 
 private:
+    qint64 Written = 0;
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> Context;
 };
 
@@ -136,7 +143,12 @@ public:
         const IniText catalogue(text);
         CheckSignature(text);
         for (const QString& package : catalogue.Keys(ChecksumSection))
-            CheckPackage(package, catalogue.ReadString(ChecksumSection, package, QString()));
+            CheckPackage(catalogue, package);
+        for (const QString& package : catalogue.Keys(PackageSizeSection)) {
+            if (!catalogue.Keys(ChecksumSection).contains(package))
+                Problem(package + ": elencato nella sezione " + PackageSizeSection +
+                        " ma non nella sezione " + ChecksumSection);
+        }
         CheckComponents(catalogue);
         for (const QString& key : catalogue.Keys(DeltaSection))
             CheckDelta(catalogue, key);
@@ -157,30 +169,43 @@ private:
             const Signature signature = ParseSignatureFile(Served.Read(SignatureFileName));
             VerifySignature(ParsePublicKey(PublicKeyLine(Request.PublicKey)), signature, catalogue);
             const qint64 signedAt = SigningTime(signature.TrustedComment);
+            const qint64 newest = NewestKnownSigning(signature.KeyId);
             if (signedAt < 0)
                 Problem(
                     QStringLiteral("la firma non porta la data: le installazioni la rifiutano"));
+            else if (signedAt < newest)
+                Problem("la firma è del " + IsoTime(signedAt) +
+                        ", più vecchia dell'ultima nota con la stessa chiave (" + IsoTime(newest) +
+                        "): le installazioni che hanno già accettato quella rifiutano il catalogo");
+            else if (!RecordSigning(signature.KeyId, signedAt))
+                Problem(QStringLiteral("impossibile registrare la data della firma"));
             else
                 std::printf("Firma valida, chiave %s, del %s\n",
                             KeyIdText(signature.KeyId).toLocal8Bit().constData(),
-                            QDateTime::fromSecsSinceEpoch(signedAt)
-                                .toString(Qt::ISODate)
-                                .toLocal8Bit()
-                                .constData());
+                            IsoTime(signedAt).toLocal8Bit().constData());
         } catch (const OrvantoError& error) {
             Problem("firma del catalogo: " + error.Message());
         }
     }
 
-    // The package is served with the SHA-256 the catalogue lists.
-    void CheckPackage(const QString& package, const QString& expected) {
+    static QString IsoTime(qint64 secondsSinceEpoch) {
+        return QDateTime::fromSecsSinceEpoch(secondsSinceEpoch).toString(Qt::ISODate);
+    }
+
+    // The package is served with the SHA-256 and the size the catalogue lists.
+    void CheckPackage(const IniText& catalogue, const QString& package) {
         ++Read;
+        const QString expected = catalogue.ReadString(ChecksumSection, package, QString());
+        const QString listedSize = catalogue.ReadString(PackageSizeSection, package, QString());
         try {
             DigestSink digest;
             Served.Fetch(package, digest);
             const QString served = digest.Hex();
             if (served.compare(expected, Qt::CaseInsensitive) != 0)
                 Problem(package + ": SHA-256 atteso " + expected + ", servito " + served);
+            if (!listedSize.isEmpty() && listedSize != QString::number(digest.Size()))
+                Problem(package + ": dimensione elencata " + listedSize + " byte, servita " +
+                        QString::number(digest.Size()));
         } catch (const OrvantoError& error) {
             Problem(package + ": non disponibile (" + error.Message() + ")");
         }

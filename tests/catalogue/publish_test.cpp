@@ -1,6 +1,7 @@
 #include "catalogue/requiredfiles.h"
 #include "support/minisign.h"
 #include "support/nginxserver.h"
+#include "support/tempinstall.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -212,6 +213,9 @@ TEST(Publish, SwitchesTheServerToTheCompleteReleaseAndKeepsThePreviousOne) {
 
 TEST(PublishVerify, FindsWhatWouldFailAnInstallation) {
     QTemporaryDir dir;
+    // Where orvanto-publish keeps the newest signing time it knows.
+    ScopedEnvironment environment;
+    environment.Set("XDG_STATE_HOME", dir.path() + "/state");
     const MinisignKey maker;
     const QString release = dir.path() + "/release";
     const QString previous = dir.path() + "/3.11";
@@ -259,9 +263,27 @@ TEST(PublishVerify, FindsWhatWouldFailAnInstallation) {
          "Velmora.exe.7z: SHA-256"},
         {"a missing delta", [&] { QFile::remove(served + "/" + delta); },
          delta + ": non disponibile"},
-        {"a stale signature",
+        {"a signature over other bytes",
          [&] { Write(served + "/update.ini.minisig", maker.Sign(catalogue() + "\r\n")); },
          "firma del catalogo"},
+        // Valid, but older than the publication: installations that took that one refuse it.
+        {"a stale signature",
+         [&] {
+             Write(served + "/update.ini.minisig",
+                   maker.Sign(catalogue(), MinisignKey::Format::Prehashed,
+                              "timestamp:1700000000\tfile:update.ini"));
+         },
+         "più vecchia dell'ultima nota con la stessa chiave"},
+        {"a size that is not the package's",
+         [&] {
+             const QByteArray size =
+                 QByteArray::number(QFileInfo(served + "/Velmora.exe.7z").size());
+             const QByteArray changed = catalogue().replace("Velmora.exe.7z=" + size + "\r\n",
+                                                            "Velmora.exe.7z=1" + size + "\r\n");
+             Write(served + "/update.ini", changed);
+             Write(served + "/update.ini.minisig", maker.Sign(changed));
+         },
+         "Velmora.exe.7z: dimensione elencata 1"},
         {"a missing script",
          [&] {
              const QByteArray changed =
