@@ -131,38 +131,75 @@ private:
     qint64 Length = 0;
 };
 
-// The unpacked size of the archive's only entry when that entry is a plain file of that name;
-// nothing when it holds a folder, a link, a path or a second file, which make it unusable.
-std::optional<qint64> SoleFileSize(const QString& package, const QString& fileName) {
+// What a package holds, as its listing tells: the unpacked size of all its files, or why it cannot
+// be used. Files may be stored with their folders and come out flat, so two files of the same name
+// would overwrite each other; links, devices and other special files are never unpacked; and the
+// file the package is named after must be among them.
+struct PackageContent {
+    qint64 Size = 0;
+    QString Refusal;
+    // The names of its folder entries, which the archiver makes as empty folders.
+    QStringList Folders;
+};
+
+PackageContent ListPackage(const QString& package, const QString& fileName) {
     QByteArray listing;
     if (RunCommand(ArchiveListCommand(package), &listing) != 0)
-        return std::nullopt;
-    const qsizetype entries = listing.indexOf("\n----------\n");
-    if (entries < 0)
-        return std::nullopt;
-    QStringList paths;
+        return {0, QStringLiteral("l'archivio non si può elencare"), {}};
+    const qsizetype start = listing.indexOf("\n----------\n");
+    if (start < 0)
+        return {0, QStringLiteral("l'archivio non contiene file"), {}};
+    PackageContent content;
+    QStringList names;
+    // One block of "Name = value" lines per entry, ended by an empty line.
+    QString path;
     qint64 size = -1;
-    for (const QByteArray& raw : listing.mid(entries).split('\n')) {
+    bool folder = false;
+    bool special = false;
+    const auto endEntry = [&] {
+        if (path.isEmpty())
+            return;
+        const QString name = path.section('/', -1).section('\\', -1);
+        if (special)
+            content.Refusal = path + " non è un file regolare";
+        else if (folder)
+            content.Folders.append(name);
+        else {
+            if (names.contains(name))
+                content.Refusal = "due file di nome " + name;
+            names.append(name);
+            content.Size += std::max<qint64>(size, 0);
+        }
+        path.clear();
+        size = -1;
+        folder = special = false;
+    };
+    for (const QByteArray& raw : listing.mid(start + 12).split('\n')) {
         const QString line = QString::fromUtf8(raw).trimmed();
-        if (line.startsWith(QLatin1String("Path = ")))
-            paths.append(line.mid(7));
+        if (line.isEmpty())
+            endEntry();
+        else if (line.startsWith(QLatin1String("Path = ")))
+            path = line.mid(7);
         else if (line.startsWith(QLatin1String("Size = ")))
             size = line.mid(7).toLongLong();
-        else if (line == QLatin1String("Folder = +") ||
-                 line.startsWith(QLatin1String("Symbolic Link = ")))
-            return std::nullopt;
+        else if (line == QLatin1String("Folder = +"))
+            folder = true;
+        else if (line.startsWith(QLatin1String("Symbolic Link = ")) && line.size() > 16)
+            special = true;
         else if (line.startsWith(QLatin1String("Attributes = "))) {
             // Windows attributes, then the Unix mode when the archive was made on Unix.
             const QString attributes = line.mid(13);
             const QString unixMode = attributes.section(' ', 1, 1);
-            if (attributes.section(' ', 0, 0).contains('D') ||
-                (!unixMode.isEmpty() && !unixMode.startsWith('-')))
-                return std::nullopt;
+            if (attributes.section(' ', 0, 0).contains('D') || unixMode.startsWith('d'))
+                folder = true;
+            else if (!unixMode.isEmpty() && !unixMode.startsWith('-'))
+                special = true;
         }
     }
-    if (paths != QStringList{fileName} || size < 0)
-        return std::nullopt;
-    return size;
+    endEntry();
+    if (content.Refusal.isEmpty() && !names.contains(fileName))
+        content.Refusal = "l'archivio non contiene il file " + fileName;
+    return content;
 }
 
 // Whether the file may be unpacked: it fits in the work folder's free space, and it does not
@@ -173,27 +210,28 @@ bool FitsUnpacked(const QString& package, qint64 unpackedSize) {
     return unpackedSize <= bound && unpackedSize < QStorageInfo(packed.path()).bytesAvailable();
 }
 
-// Unpacks a package that holds only its file, and checks that a plain file came out. A package
-// whose SHA-256 already matched the catalogue is decoded once: the extraction checks every CRC
-// and fails on a mismatch. Without a SHA-256 the archive is tested first. Gives the reason when
+// Unpacks a package, its files flat into its folder, and checks that its file came out plain. A
+// package whose SHA-256 already matched the catalogue is decoded once: the extraction checks every
+// CRC and fails on a mismatch. Without a SHA-256 the archive is tested first. Gives the reason when
 // the file did not come out, nothing when it did.
 QString Unpack(const QString& package, const QString& fileName, bool checksumMatched) {
-    const std::optional<qint64> size = SoleFileSize(package, fileName);
-    if (!size)
-        return OrvantoError::Failure(UnpackOperation, package,
-                                     "l'archivio non contiene soltanto il file " + fileName)
-            .Message();
-    if (!FitsUnpacked(package, *size))
+    const PackageContent content = ListPackage(package, fileName);
+    if (!content.Refusal.isEmpty())
+        return OrvantoError::Failure(UnpackOperation, package, content.Refusal).Message();
+    if (!FitsUnpacked(package, content.Size))
         return OrvantoError::Failure(
                    UnpackOperation, package,
                    QStringLiteral("%1 byte estratti, oltre lo spazio libero o il limite")
-                       .arg(*size))
+                       .arg(content.Size))
             .Message();
     QString failure;
     if (!checksumMatched && !TestArchive(package, &failure))
         return failure;
     const QString unpacked = JoinPath(QFileInfo(package).path(), fileName);
     const bool extracted = ExtractArchive(package, true, &failure);
+    // The empty folders that the archiver made for folder entries go again, the last listed first.
+    for (auto folder = content.Folders.crbegin(); folder != content.Folders.crend(); ++folder)
+        QDir(QFileInfo(package).path()).rmdir(*folder);
     if (!extracted || QFileInfo(unpacked).isSymLink() || !QFileInfo(unpacked).isFile()) {
         QFile::remove(unpacked);
         return extracted ? OrvantoError::Failure(UnpackOperation, package,

@@ -158,11 +158,10 @@ TEST_F(DownloadTest, APackageThatKeepsFailingIsFetchedFourTimesThenNamed) {
         ASSERT_TRUE(QFile::link("/etc/passwd", folder + "BlokCore.dll"));
     });
     PublishMade("BlokJobs.dll", [&](const QString& folder) {
-        write(folder + "BlokJobs.dll", "jobs");
-        write(folder + "extra.dll", "not asked for");
+        write(folder + "a/BlokJobs.dll", "jobs");
+        write(folder + "b/BlokJobs.dll", "other jobs");
     });
-    PublishMade("BlokStock.dll",
-                [&](const QString& folder) { write(folder + "sub/BlokStock.dll", "stock"); });
+    PublishMade("BlokStock.dll", [&](const QString&) {});
     PublishMade("BlokPrint.dll", [&](const QString& folder) { write(folder + "other.dll", "x"); });
     // A damaged archive whose checksum the catalogue gives as it is: only the extraction's own
     // CRC check can catch it.
@@ -191,9 +190,10 @@ TEST_F(DownloadTest, APackageThatKeepsFailingIsFetchedFourTimesThenNamed) {
         {"has another checksum", "Velmora.exe", "Impossibile scaricare 'Velmora.exe'"},
         {"cannot be unpacked", "atlas.html", "Impossibile scaricare 'atlas.html'"},
         {"holds a symbolic link", "BlokCore.dll", "Impossibile scaricare 'BlokCore.dll'"},
-        {"holds a second file", "BlokJobs.dll", "Impossibile scaricare 'BlokJobs.dll'"},
-        {"holds its file in a folder", "BlokStock.dll", "Impossibile scaricare 'BlokStock.dll'"},
-        {"holds another file", "BlokPrint.dll", "Impossibile scaricare 'BlokPrint.dll'"},
+        {"holds two files of the same name", "BlokJobs.dll",
+         "Impossibile scaricare 'BlokJobs.dll'"},
+        {"is empty", "BlokStock.dll", "Impossibile scaricare 'BlokStock.dll'"},
+        {"holds another file only", "BlokPrint.dll", "Impossibile scaricare 'BlokPrint.dll'"},
         {"is damaged though its checksum matches", "BlokSites.dll",
          "Impossibile scaricare 'BlokSites.dll'"},
         {"unpacks to over a thousand times its size", "BlokTrade.dll",
@@ -215,6 +215,47 @@ TEST_F(DownloadTest, APackageThatKeepsFailingIsFetchedFourTimesThenNamed) {
     EXPECT_FALSE(QFile::exists(Work("extra.dll")));
     EXPECT_FALSE(QFile::exists(Work("BlokTrade.dll"))) << "refused before extraction";
     EXPECT_FALSE(QFile::exists(Work("BlokSites.dll"))) << "no damaged file is left";
+}
+
+TEST_F(DownloadTest, APackageComesOutFlatWhateverFoldersItsFilesAreStoredIn) {
+    const auto write = [](const QString& path, const QByteArray& content) {
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    };
+    const struct {
+        const char* Shape;
+        QString Name;
+        std::function<void(const QString&)> Make;
+        QStringList Unpacked;
+    } shapes[] = {
+        {"one file",
+         "BlokCore.dll",
+         [&](const QString& folder) { write(folder + "BlokCore.dll", "core"); },
+         {"BlokCore.dll"}},
+        {"a file inside a folder",
+         "BlokStock.dll",
+         [&](const QString& folder) { write(folder + "rel/bin/BlokStock.dll", "stock"); },
+         {"BlokStock.dll"}},
+        {"two files",
+         "BlokJobs.dll",
+         [&](const QString& folder) {
+             write(folder + "BlokJobs.dll", "jobs");
+             write(folder + "doc/leggimi.txt", "notes");
+         },
+         {"BlokJobs.dll", "leggimi.txt"}},
+    };
+    for (const auto& shape : shapes) {
+        SCOPED_TRACE(shape.Shape);
+        PublishMade(shape.Name, shape.Make);
+        Site.Ui.Messages.clear();
+        EXPECT_TRUE(DownloadPackage(Site.Steps, shape.Name));
+        EXPECT_TRUE(Site.Ui.Messages.isEmpty()) << Site.Ui.Messages.join('\n').toStdString();
+        for (const QString& name : shape.Unpacked)
+            EXPECT_TRUE(QFileInfo(Work(name)).isFile()) << name.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(Work("rel"))) << "no folder comes out";
+        EXPECT_FALSE(QFileInfo::exists(Work("doc")));
+    }
 }
 
 TEST_F(DownloadTest, AMatchingChecksumInAnyLetterCaseIsAccepted) {
