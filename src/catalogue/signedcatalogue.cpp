@@ -59,8 +59,17 @@ QString CatalogueRefusedMessage(const QString& reason) {
 void VerifyCatalogue(FileSystem& files, const QString& publicKey, const QByteArray& catalogue,
                      const QByteArray& signatureFile) {
     qint64 signedAt = -1;
+    PublicKey key;
     try {
-        const PublicKey key = ParsePublicKey(publicKey);
+        key = ParsePublicKey(publicKey);
+    } catch (const OrvantoError& error) {
+        // The installation's own key is wrong, not the maker's signature.
+        throw OrvantoError("La chiave pubblica del produttore in " + FindSettingsFile() +
+                           ", voce [ORVANTO] \"Chiave pubblica\" (ora " + QuoteSingle(publicKey) +
+                           "), non è valida: " + error.Message() +
+                           ". Correggerla; nessun aggiornamento è proposto.");
+    }
+    try {
         const Signature signature = ParseSignatureFile(signatureFile);
         VerifySignature(key, signature, catalogue);
         signedAt = SigningTime(signature.TrustedComment);

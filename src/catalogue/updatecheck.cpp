@@ -287,6 +287,36 @@ void LogChecklist(RunLog& log, const QList<ChecklistRow>& rows) {
     log.Write(lines.join('\n'));
 }
 
+// What in velmora.ini may be why the catalogue cannot be fetched: an address that is empty, not
+// http(s) or without its closing "/" (the catalogue's name is appended to it). Empty when the
+// address looks right.
+QString RemoteUrlHint(const QString& remoteUrl) {
+    QString problem;
+    if (remoteUrl.trimmed().isEmpty())
+        problem = QStringLiteral("è vuota");
+    else if (!remoteUrl.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) &&
+             !remoteUrl.startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
+        problem = QStringLiteral("non inizia con http:// o https://");
+    else if (!remoteUrl.endsWith('/'))
+        problem = QStringLiteral("non termina con \"/\"");
+    if (problem.isEmpty())
+        return {};
+    return "Controllare in " + FindSettingsFile() + " la voce [ORVANTO] \"Remote url\" (ora " +
+           QuoteSingle(remoteUrl) + "): " + problem + ".";
+}
+
+// The catalogue, with a pointer to velmora.ini when its address is the likely cause of a failure.
+QByteArray FetchCatalogue(const Services& services) {
+    try {
+        return Fetch(services.Http, services.Run.RemoteUrl + CatalogueFileName, MaxCatalogueBytes);
+    } catch (const OrvantoError& error) {
+        const QString hint = RemoteUrlHint(services.Run.RemoteUrl);
+        if (hint.isEmpty())
+            throw;
+        throw OrvantoError(error.Message() + "\n" + hint);
+    }
+}
+
 } // namespace
 
 void ActionControllaExecute(const Services& services) {
@@ -313,8 +343,7 @@ void ActionControllaExecute(const Services& services) {
     const RemovedAtEnd removeCopy{file, localCopy};
     {
         const BusyScope busy(ui);
-        const QByteArray catalogue =
-            Fetch(services.Http, run.RemoteUrl + CatalogueFileName, MaxCatalogueBytes);
+        const QByteArray catalogue = FetchCatalogue(services);
         if (run.CatalogueSigned())
             VerifySignedCatalogue(services, catalogue);
         // A local copy that could not be written whole (a full disk) must not read as an empty

@@ -366,3 +366,43 @@ TEST_F(UpdateCheckTest, SizesListedInTheCatalogueGiveTheSameRowsWithoutSizeQueri
     missing.sort();
     EXPECT_EQ(heads, missing) << "only the files the catalogue does not list are asked for";
 }
+
+TEST_F(UpdateCheckTest, AFailureThatVelmoraIniCausesNamesTheKeyToCorrect) {
+    Site.WriteCatalogue("[VERSIONI]\nVelmora=3.12.0\n");
+    const QString served = Site.Server->BaseUrl();
+    const struct {
+        QString RemoteUrl;
+        QString PublicKey;
+        QString Named;
+    } cases[] = {
+        {served + "velmora", "",
+         "la voce [ORVANTO] \"Remote url\" (ora '" + served + "velmora'): non termina con \"/\""},
+        {"", "", "la voce [ORVANTO] \"Remote url\" (ora ''): è vuota"},
+        {"ftp://127.0.0.1/velmora/", "",
+         "\"Remote url\" (ora 'ftp://127.0.0.1/velmora/'): non inizia con http:// o https://"},
+        {served, "RWQ-not-a-key", "voce [ORVANTO] \"Chiave pubblica\" (ora 'RWQ-not-a-key')"},
+    };
+    Site.WriteServed("update.ini.minisig", "untrusted comment: x\nabc\n");
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.Named.toStdString());
+        Site.Run.RemoteUrl = row.RemoteUrl;
+        Site.Run.PublicKey = row.PublicKey;
+        try {
+            Check();
+            FAIL() << "the check went through";
+        } catch (const OrvantoError& error) {
+            EXPECT_TRUE(error.Message().contains(row.Named)) << error.what();
+            EXPECT_TRUE(error.Message().contains(Site.Install.ProgramFolder() + "velmora.ini"))
+                << error.what();
+        }
+    }
+    // An address that looks right gets no hint.
+    Site.Run.RemoteUrl = served + "missing/";
+    Site.Run.PublicKey.clear();
+    try {
+        Check();
+        FAIL() << "the check went through";
+    } catch (const OrvantoError& error) {
+        EXPECT_FALSE(error.Message().contains("Remote url")) << error.what();
+    }
+}
