@@ -362,6 +362,14 @@ private:
     // the file from the delta.
     bool Complete() {
         Partial->Close();
+        const QString received = Expected.isEmpty() ? QString() : Partial->HexDigest();
+        if (received.compare(Expected, Qt::CaseInsensitive) != 0) {
+            NoteFailure(OrvantoError::Failure(QStringLiteral("Controllo SHA-256"), Request.Address,
+                                              "atteso " + Expected + ", ricevuto " + received)
+                            .Message());
+            return false;
+        }
+        // Without a SHA-256 the listed size still tells a damaged package.
         const qint64 listed = S.Run.ListedSizes.value(ServedName, -1);
         if (listed >= 0 && Partial->Held() != listed) {
             NoteFailure(
@@ -369,13 +377,6 @@ private:
                     QStringLiteral("Controllo della dimensione"), Request.Address,
                     QStringLiteral("attesi %1 byte, ricevuti %2").arg(listed).arg(Partial->Held()))
                     .Message());
-            return false;
-        }
-        const QString received = Expected.isEmpty() ? QString() : Partial->HexDigest();
-        if (received.compare(Expected, Qt::CaseInsensitive) != 0) {
-            NoteFailure(OrvantoError::Failure(QStringLiteral("Controllo SHA-256"), Request.Address,
-                                              "atteso " + Expected + ", ricevuto " + received)
-                            .Message());
             return false;
         }
         std::error_code error;
