@@ -26,7 +26,7 @@ namespace {
 // The verifier shows nothing while transfers run.
 class SilentInterface : public UserInterface {
 public:
-    void ShowMessage(const QString&) override {}
+    void ShowMessage(const QString&, MessageKind) override {}
     bool AskYesNo(const QString&) override { return false; }
     void ShowError(const QString&) override {}
     void ShowReason(const QString&) override {}

@@ -441,7 +441,9 @@ void TFormOrvanto::ListViewItemChanged(QTableWidgetItem* item) {
         rows[item->row()].Checked = item->checkState() == Qt::Checked;
 }
 
-void TFormOrvanto::ShowMessage(const QString& text) {
+// Every kind of message is the same information box: what a failure means for the run is the
+// headless commands' concern.
+void TFormOrvanto::ShowMessage(const QString& text, MessageKind) {
     QMessageBox::information(this, Title, text);
 }
 

@@ -36,7 +36,7 @@ public:
     void FormShow();
     void ResetAndCheck();
 
-    void ShowMessage(const QString& text) override;
+    void ShowMessage(const QString& text, MessageKind kind) override;
     bool AskYesNo(const QString& text) override;
     void ShowError(const QString& text) override;
     void ShowReason(const QString& reason) override;

@@ -1,11 +1,13 @@
 #include "app/console.h"
 
+#include "app/commandline.h"
 #include "app/terminalprogress.h"
 #include "app/workflow.h"
 #include "core/error.h"
 #include "core/instanceguard.h"
 #include "core/userinterface.h"
 #include "environment/lowlevel.h"
+#include "pipeline/updateaction.h"
 #include "restore/backuplist.h"
 
 #include <QCoreApplication>
@@ -14,41 +16,11 @@
 
 namespace {
 
-const QString Usage = QStringLiteral(
-    "Uso: Orvanto [comando]\n"
-    "Senza comando apre la finestra di Orvanto.\n"
-    "\n"
-    "  --check [--show-all]    analizza l'installazione e controlla gli aggiornamenti; stampa il\n"
-    "                          registro dell'analisi e una riga per componente (componente,\n"
-    "                          installato, disponibile, dimensione in KB, 1 se proposto), "
-    "separati\n"
-    "                          da tabulazioni. Uscita 0: nessun aggiornamento; 3: aggiornamenti\n"
-    "                          proposti; 4: controllo fallito.\n"
-    "  --update [--show-all]   controlla e installa gli aggiornamenti proposti. Uscita 0: "
-    "riuscito;\n"
-    "                          4: non riuscito, con il messaggio e il motivo sullo standard "
-    "error.\n"
-    "                          Su un terminale una riga mostra l'avanzamento del download e\n"
-    "                          dell'aggiornamento.\n"
-    "  --list-backups          elenca le copie di sicurezza (archivio, data), separate da "
-    "tabulazioni.\n"
-    "  --restore NOME [--yes]  ripristina la copia di sicurezza NOME; senza --yes la domanda di\n"
-    "                          conferma riceve la risposta predefinita (No). Uscita 0: "
-    "ripristinata;\n"
-    "                          5: non confermata; 4: archivio non trovato.\n"
-    "  --quiet                 con i comandi qui sopra mostra soltanto i risultati, i messaggi e\n"
-    "                          gli errori.\n"
-    "  --fileversion FILE      stampa la versione (FileVersion) di un file eseguibile Windows.\n"
-    "  --version               stampa la versione di Orvanto ed esce (0).\n"
-    "  --help                  mostra questo aiuto.\n"
-    "\n"
-    "Altre uscite: 1 se Orvanto è già in esecuzione dalla stessa cartella, 2 se manca "
-    "velmora.ini.\n");
-
 // The user-interface port on a terminal: the log and results on standard output, messages,
 // questions and progress on standard error. When standard error is a terminal the downloads and
 // the update show a live line; otherwise each package's caption is a plain line. Quiet keeps only
-// results, messages and errors.
+// results, messages and errors. A message that tells of a failure, and every error, make the run
+// fail; the failure that ended an update is held back, with its reasons, and said last.
 class ConsoleInterface : public UserInterface {
 public:
     ConsoleInterface(bool assumeYes, bool quiet) : AssumeYes(assumeYes), IsQuiet(quiet) {
@@ -57,16 +29,32 @@ public:
             Live.emplace(stderr);
     }
 
-    void ShowMessage(const QString& text) override { Say(stderr, text); }
+    void ShowMessage(const QString& text, MessageKind kind) override {
+        Failed = Failed || kind != MessageKind::Notice;
+        HoldingReasons = kind == MessageKind::UpdateFailure;
+        if (HoldingReasons)
+            Held = {text};
+        else
+            Say(stderr, text);
+    }
     bool AskYesNo(const QString& text) override {
+        HoldingReasons = false;
         Say(stderr, text + (AssumeYes ? QStringLiteral(" Sì") : QStringLiteral(" No")));
         return AssumeYes;
     }
     void ShowError(const QString& text) override {
+        HoldingReasons = false;
         Say(stderr, QStringLiteral("Errore: ") + text);
         Failed = true;
+        Errored = true;
     }
-    void ShowReason(const QString& reason) override { Say(stderr, reason); }
+    // The reasons come right after the message they explain.
+    void ShowReason(const QString& reason) override {
+        if (HoldingReasons)
+            Held.append(reason);
+        else
+            Say(stderr, reason);
+    }
     void AppendLog(const QString& line) override {
         if (!IsQuiet)
             Say(stdout, line);
@@ -126,7 +114,18 @@ public:
     void ShowMainCard() override {}
     void OpenAddress(const QString& address) override { Say(stdout, address); }
 
+    // The failure that ended the update, and its reasons, once the check after it is done.
+    void SayHeld() {
+        HoldingReasons = false;
+        for (const QString& line : Held)
+            Say(stderr, line);
+        Held.clear();
+    }
+
+    // Something was shown that means the run did not do (all of) its work.
     bool Failed = false;
+    // An error was shown: what was running stopped there.
+    bool Errored = false;
     bool Quiet() const { return IsQuiet; }
 
 private:
@@ -145,6 +144,8 @@ private:
     int UpdateDone = 0;
     QString Caption;
     std::optional<TerminalProgress> Live;
+    QStringList Held;
+    bool HoldingReasons = false;
 };
 
 void PrintChecklist(const RunState& run) {
@@ -154,34 +155,43 @@ void PrintChecklist(const RunState& run) {
                               .join('\t'));
 }
 
-// The check; its rows are printed unless the update that follows is quiet.
+// The check; its rows are printed unless it stopped with an error or the update that follows is
+// quiet. A check that showed a failure (the work folder not writable, a package missing on the
+// server) fails.
 int Check(Workflow& flow, ConsoleInterface& ui, bool printRows = true) {
     RunGuarded(flow.Ui(), [&flow] { flow.ResetAndCheck(); });
-    if (ui.Failed)
+    if (ui.Errored)
         return ExitCode::Failure;
     if (printRows)
         PrintChecklist(flow.State());
+    if (ui.Failed)
+        return ExitCode::Failure;
     return AnyChecked(flow.State().Checklist) ? ExitCode::UpdatesProposed : ExitCode::Success;
 }
 
 // The check, then the update of what it proposes; with nothing proposed there is nothing to do
-// (no backup is made either).
+// (no backup is made either). A failure the check showed does not stop the update, as in the
+// window, but the run fails. The failure that ended the update is said last.
 int Update(Workflow& flow, ConsoleInterface& ui) {
-    const int checked = Check(flow, ui, !ui.Quiet());
-    if (checked != ExitCode::UpdatesProposed)
-        return checked;
+    Check(flow, ui, !ui.Quiet());
+    if (ui.Errored || !AnyChecked(flow.State().Checklist)) {
+        if (ui.Failed)
+            flow.Log().Write(FailedOutcome);
+        return ui.Failed ? ExitCode::Failure : ExitCode::Success;
+    }
     bool updated = false;
     RunGuarded(flow.Ui(), [&flow, &updated] { updated = flow.ActionAggiornaExecute(); });
+    ui.SayHeld();
     return updated && !ui.Failed ? ExitCode::Success : ExitCode::Failure;
 }
 
 int ListBackups(Workflow& flow, ConsoleInterface& ui) {
     RunGuarded(flow.Ui(), [&flow] { flow.RecoverInterruptedUpdate(); });
-    if (ui.Failed)
+    if (ui.Errored)
         return ExitCode::Failure;
     for (const BackupArchive& archive : ListBackupArchives(flow.State().BackupFolder))
         PrintLine(stdout, archive.Name + '\t' + FormatArchiveMoment(archive.Moment));
-    return ExitCode::Success;
+    return ui.Failed ? ExitCode::Failure : ExitCode::Success;
 }
 
 int Restore(Workflow& flow, ConsoleInterface& ui, const QString& name) {
@@ -212,23 +222,11 @@ void PrintLine(FILE* stream, const QString& text) {
     std::fflush(stream);
 }
 
-std::optional<int> RunConsoleCommand(const QStringList& arguments) {
-    const QString command = arguments.value(0);
-    const QStringList known = {"--check", "--update", "--list-backups", "--restore", "--help"};
-    if (!known.contains(command))
-        return std::nullopt;
-    if (command == "--help") {
-        std::fputs(Usage.toLocal8Bit().constData(), stdout);
-        return ExitCode::Success;
-    }
-    if (command == "--restore" && arguments.size() < 2) {
-        PrintLine(stderr, QStringLiteral("--restore vuole il nome dell'archivio."));
-        return ExitCode::Failure;
-    }
+int RunConsoleCommand(const CommandLine& line, const QStringList& arguments) {
     if (!CheckSingleInstance([](const QString& text) { PrintLine(stderr, text); }))
         return ExitCode::SecondInstance;
 
-    ConsoleInterface ui(arguments.contains("--yes"), arguments.contains("--quiet"));
+    ConsoleInterface ui(line.AssumeYes, line.Quiet);
     std::unique_ptr<Workflow> flow;
     try {
         flow = std::make_unique<Workflow>(ui, arguments);
@@ -237,14 +235,29 @@ std::optional<int> RunConsoleCommand(const QStringList& arguments) {
         PrintLine(stderr, ExceptionMessage(error));
         return ExitCode::StartupFailure;
     }
-    flow->State().ShowAll = arguments.contains("--show-all");
-    // After replacing its own executable the updater starts anew and reports the new state.
-    flow->State().RestartArguments =
-        flow->State().ShowAll ? QStringList{"--check", "--show-all"} : QStringList{"--check"};
-    const int code = command == "--check"          ? Check(*flow, ui)
-                     : command == "--update"       ? Update(*flow, ui)
-                     : command == "--list-backups" ? ListBackups(*flow, ui)
-                                                   : Restore(*flow, ui, arguments.value(1));
+    flow->State().Verbose = line.Verbose;
+    flow->State().ShowAll = line.ShowAll;
+    // After replacing its own executable the updater goes on with the same command and options in
+    // its new executable, which updates what is still proposed.
+    flow->State().RestartArguments = arguments;
+    int code = ExitCode::Failure;
+    switch (line.What) {
+    case CommandLine::Command::Check:
+        code = Check(*flow, ui);
+        break;
+    case CommandLine::Command::Update:
+        code = Update(*flow, ui);
+        break;
+    case CommandLine::Command::ListBackups:
+        code = ListBackups(*flow, ui);
+        break;
+    case CommandLine::Command::Restore:
+        code = Restore(*flow, ui, line.Value);
+        break;
+    default:
+        // Not a command on the installation: main answers the others itself.
+        break;
+    }
     flow->Log().Exit(code);
     return code;
 }

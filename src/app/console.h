@@ -2,15 +2,17 @@
 
 #include <QStringList>
 #include <cstdio>
-#include <optional>
+
+struct CommandLine;
 
 // One line of text on a terminal stream, written at once.
 void PrintLine(FILE* stream, const QString& text);
 
-// The headless commands: the same analysis, check, pipeline and messages as the window, with
-// messages printed instead of shown and questions answered by their default (or yes with --yes).
-// Nothing when the arguments name no headless command; otherwise the process exit code.
-std::optional<int> RunConsoleCommand(const QStringList& arguments);
+// The headless commands that work on the installation (see CommandLine::OnInstallation): the same
+// analysis, check, pipeline and messages as the window, with messages printed instead of shown and
+// questions answered by their default (or yes with --yes). `arguments` are those after the program
+// name, as given; a self-update goes on with them. Returns the process exit code.
+int RunConsoleCommand(const CommandLine& line, const QStringList& arguments);
 
 // Exit codes of the headless commands.
 namespace ExitCode {
@@ -20,4 +22,6 @@ constexpr int StartupFailure = 2;
 constexpr int UpdatesProposed = 3;
 constexpr int Failure = 4;
 constexpr int NotConfirmed = 5;
+// EX_USAGE: the command line cannot be run.
+constexpr int UsageError = 64;
 } // namespace ExitCode

@@ -1,4 +1,5 @@
 #include "app/UnitOrvo.h"
+#include "app/commandline.h"
 #include "app/console.h"
 #include "app/workflow.h"
 #include "catalogue/versioni.h"
@@ -11,7 +12,6 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <cstdio>
-#include <cstring>
 
 ORVANTO_LEAK_SUPPRESSIONS
 
@@ -37,10 +37,9 @@ void TellBeforeStart(const QString& text) {
     QMessageBox::information(nullptr, Title, text);
 }
 
-int PrintFileVersion(const char* path) {
-    PrintLine(stdout,
-              ReadVersionString(QString::fromLocal8Bit(path), QStringLiteral("FileVersion")));
-    return 0;
+int PrintFileVersion(const QString& path) {
+    PrintLine(stdout, ReadVersionString(path, QStringLiteral("FileVersion")));
+    return ExitCode::Success;
 }
 
 int RunWindow(int argc, char* argv[]) {
@@ -63,25 +62,39 @@ int RunWindow(int argc, char* argv[]) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    // The program's own version, as the check reads it; before anything else, so that a new
-    // updater can be tried from the work folder (no guard, no settings, no log).
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    // The line is read before anything else: help, the version (a new updater is tried from the
+    // work folder with "--version"), a file's version and a usage error need no settings, take no
+    // guard and write no log.
+    const CommandLine line = ParseCommandLine(arguments);
+    switch (line.What) {
+    case CommandLine::Command::UsageError:
+        PrintLine(stderr, "Orvanto: " + line.Error + "\nOrvanto --help elenca i comandi.");
+        return ExitCode::UsageError;
+    case CommandLine::Command::Help:
+        std::fputs(UsageText().toLocal8Bit().constData(), stdout);
+        return ExitCode::Success;
+    case CommandLine::Command::Version:
         PrintLine(stdout, UpdaterVersion);
         return ExitCode::Success;
-    }
-    if (argc == 3 && std::strcmp(argv[1], "--fileversion") == 0)
-        return PrintFileVersion(argv[2]);
-    if (argc > 1 && std::strncmp(argv[1], "--", 2) == 0) {
+    case CommandLine::Command::FileVersion:
+        return PrintFileVersion(line.Value);
+    case CommandLine::Command::Window:
+        break;
+    default: {
+        // A headless command never opens the window, display or not.
         QCoreApplication app(argc, argv);
-        if (const std::optional<int> code = RunConsoleCommand(QCoreApplication::arguments().mid(1)))
-            return *code;
+        return RunConsoleCommand(line, arguments);
+    }
     }
 
     if (!CheckSingleInstance(TellBeforeStart))
         return ExitCode::SecondInstance;
-
     if (!HasDisplay()) {
-        PrintLine(stderr, QStringLiteral("Orvanto: nessuno schermo disponibile per la finestra."));
+        PrintLine(stderr, QStringLiteral("Orvanto: nessuno schermo disponibile per la finestra.\n"
+                                         "Senza finestra: Orvanto --help elenca i comandi."));
         return ExitCode::StartupFailure;
     }
     return RunWindow(argc, argv);

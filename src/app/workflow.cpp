@@ -90,7 +90,7 @@ Workflow::Workflow(UserInterface& ui, const QStringList& arguments, const Impost
 
 void Workflow::WriteLog(const QString& line) {
     if (Run.Verbose)
-        Interface.ShowMessage(line);
+        Interface.ShowMessage(line, MessageKind::Notice);
     Interface.AppendLog(line);
 }
 

@@ -146,7 +146,9 @@ QList<quint32> GetComponentSizes(const QStringList& components, RunState& run, H
             sizes[query.Component] += static_cast<quint32>(query.Length() / 1024);
             run.PackageBytes.insert(query.Served, std::max<qint64>(query.Length(), 0));
         } else {
-            ui.ShowMessage(MissingFileMessage + QuoteSingle(query.FileName));
+            // The server does not serve what its catalogue lists: an update of that component
+            // cannot succeed until someone publishes it again.
+            ui.ShowMessage(MissingFileMessage + QuoteSingle(query.FileName), MessageKind::Failure);
         }
     }
     return sizes;

@@ -337,7 +337,8 @@ void ActionControllaExecute(const Services& services) {
         opened.Release();
     } catch (const OrvantoError& error) {
         services.Log.Reason(error.Message());
-        ui.ShowMessage(AdministratorMessage);
+        // Nothing can be checked, nor updated, without writing the work folder.
+        ui.ShowMessage(AdministratorMessage, MessageKind::Failure);
         return;
     }
     const RemovedAtEnd removeCopy{file, localCopy};

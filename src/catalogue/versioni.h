@@ -5,7 +5,9 @@
 class FirebirdConnection;
 
 // The version Orvanto reports for itself, whatever its executable's version resource says.
-inline const QString UpdaterVersion = QStringLiteral("1.7.1");
+// Defined alone in updaterversion.cpp, so that an executable can be linked with another version
+// (the tests build a newer Orvanto for the self-update that way).
+extern const QString UpdaterVersion;
 
 // Files in the program folder whose "FileVersion" is the installed version of a component.
 inline const QString DriverFileName = QStringLiteral("dbexpida41.dll");

@@ -11,9 +11,9 @@ void LoggedInterface::PassReasons() {
         FrontEnd.ShowReason(reasons);
 }
 
-void LoggedInterface::ShowMessage(const QString& text) {
+void LoggedInterface::ShowMessage(const QString& text, MessageKind kind) {
     Log.Write(QStringLiteral("Messaggio: ") + text);
-    FrontEnd.ShowMessage(text);
+    FrontEnd.ShowMessage(text, kind);
     PassReasons();
 }
 

@@ -11,7 +11,7 @@ class LoggedInterface : public UserInterface {
 public:
     LoggedInterface(UserInterface& frontEnd, RunLog& log);
 
-    void ShowMessage(const QString& text) override;
+    void ShowMessage(const QString& text, MessageKind kind) override;
     bool AskYesNo(const QString& text) override;
     void ShowError(const QString& text) override;
     void ShowReason(const QString& reason) override;

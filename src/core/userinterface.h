@@ -2,6 +2,19 @@
 
 #include <QString>
 
+// What a message means for the run that shows it. The window shows every kind alike; a headless
+// run that showed a failure ends with the failure code.
+enum class MessageKind {
+    // Information: the run goes on to do what it was asked.
+    Notice,
+    // The run cannot do (all of) what it was asked, or someone must act on what it found; it may
+    // go on.
+    Failure,
+    // The failure that ended the update. The show-time check runs after it; the window shows the
+    // message first, a headless run says it last, after that check's lines.
+    UpdateFailure,
+};
+
 // The one narrow interface through which the core tells the person things and asks them.
 // The main window implements it with widgets, the console front end with text, tests with a
 // recording fake.
@@ -9,8 +22,8 @@ class UserInterface {
 public:
     virtual ~UserInterface() = default;
 
-    // A modal message with an OK button.
-    virtual void ShowMessage(const QString& text) = 0;
+    // A modal message with an OK button; the kind says what it means for the run.
+    virtual void ShowMessage(const QString& text, MessageKind kind) = 0;
     // A modal question with Yes and No, No being the default; true for Yes.
     virtual bool AskYesNo(const QString& text) = 0;
     // The program's default error handler: an error box titled "Orvanto".

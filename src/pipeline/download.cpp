@@ -512,7 +512,8 @@ bool DownloadFiles(const Services& services, const QStringList& fileNames) {
         case PackageDownload::Outcome::Refused:
             ui.SetDownloadCaption(DownloadCaption + " " + download->FileName());
             services.Log.Reason(download->Failure());
-            ui.ShowMessage(PackageFailedMessage + QuoteSingle(download->FileName()));
+            ui.ShowMessage(PackageFailedMessage + QuoteSingle(download->FileName()),
+                           MessageKind::Failure);
             break;
         default:
             ui.SetDownloadCaption(DownloadCaption + " " + download->FileName());

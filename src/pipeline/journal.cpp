@@ -174,5 +174,7 @@ void RecoverInterruptedUpdate(const Services& services) {
         throw OrvantoError(UnfinishedPrefix + problem);
     }
     services.Ui.AppendLog(told);
-    services.Ui.ShowMessage(told);
+    // It tells of an earlier run, which this one has ended; what this run was asked to do goes on
+    // and decides its outcome. (A recovery that cannot be done is an error, thrown above.)
+    services.Ui.ShowMessage(told, MessageKind::Notice);
 }

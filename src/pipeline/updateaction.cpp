@@ -96,14 +96,22 @@ bool ActionAggiornaExecute(const Services& services, const std::function<void()>
     try {
         failure = RunSteps(services);
     } catch (const std::exception&) {
-        services.Log.Write(QStringLiteral("Esito: aggiornamento non riuscito"));
+        services.Log.Write(FailedOutcome);
         throw;
     }
-    services.Log.Write(failure ? QStringLiteral("Esito: aggiornamento non riuscito")
-                               : QStringLiteral("Esito: aggiornamento riuscito"));
-    if (!failure)
+    if (!failure) {
+        services.Log.Write(QStringLiteral("Esito: aggiornamento riuscito"));
         return true;
-    services.Ui.ShowMessage(*failure);
-    reset();
+    }
+    services.Ui.ShowMessage(*failure, MessageKind::UpdateFailure);
+    // The outcome comes after the check that follows, whose entries are marked as such.
+    services.Log.Write(RecheckAfterFailure);
+    try {
+        reset();
+    } catch (const std::exception&) {
+        services.Log.Write(FailedOutcome);
+        throw;
+    }
+    services.Log.Write(FailedOutcome);
     return false;
 }

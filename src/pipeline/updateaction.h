@@ -13,9 +13,15 @@ inline const QString UnfinishedUpdateMessage =
     QStringLiteral("Un aggiornamento precedente non è terminato: riavviare Orvanto per concluderlo "
                    "prima di aggiornare di nuovo.");
 
+// The run log's outcome of an update that did not succeed.
+inline const QString FailedOutcome = QStringLiteral("Esito: aggiornamento non riuscito");
+// The run log's entry before the show-time check that follows a failed update.
+inline const QString RecheckAfterFailure =
+    QStringLiteral("Controllo dopo l'aggiornamento non riuscito");
+
 // The update action: download, backup, apply, and the rollback when applying fails. Each failure
-// is shown with its message, after which `reset` runs the show-time sequence again. True on
-// success. Refused while the journal of an unfinished update is present. An error of the backup
-// (the archive cannot be synced or named) is not caught here: it reaches the default error
-// handler before anything was changed.
+// is shown with its message (an UpdateFailure), after which `reset` runs the show-time sequence
+// again; the run log's outcome comes after that check. True on success. Refused while the journal
+// of an unfinished update is present. An error of the backup (the archive cannot be synced or
+// named) is not caught here: it reaches the default error handler before anything was changed.
 bool ActionAggiornaExecute(const Services& services, const std::function<void()>& reset);

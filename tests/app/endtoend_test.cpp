@@ -189,10 +189,11 @@ TEST_F(EndToEndTest, ReplacingItsOwnExecutableRestartsTheUpdater) {
     EXPECT_TRUE(check.Output.contains("Orvanto\t1.7.1\t1.7.2\t")) << check.Output.toStdString();
     EXPECT_FALSE(check.Output.contains("Velmora\t")) << "the updater comes first, alone";
 
-    const DemoSite::Result update = Site.Run({"--update"});
+    const DemoSite::Result update = Site.Run({"--update", "--show-all"});
     EXPECT_EQ(update.ExitCode, 0) << update.Errors.toStdString();
-    EXPECT_EQ(Site.Read("restarted.txt"), QString("%1 --check\n").arg(update.ProcessId).toUtf8())
-        << "the same process now runs the new executable";
+    EXPECT_EQ(Site.Read("restarted.txt"),
+              QString("%1 --update --show-all\n").arg(update.ProcessId).toUtf8())
+        << "the same process now runs the new executable, with the same command and options";
     EXPECT_TRUE(Site.Read("Orvanto.bak")
                     .startsWith("\x7f"
                                 "ELF"))

@@ -1,7 +1,8 @@
 #include "support/recordinginterface.h"
 
-void RecordingInterface::ShowMessage(const QString& text) {
+void RecordingInterface::ShowMessage(const QString& text, MessageKind kind) {
     Messages.append(text);
+    MessageKinds.append(kind);
     Events.append("message: " + text);
 }
 

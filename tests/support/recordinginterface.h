@@ -11,6 +11,8 @@
 class RecordingInterface : public UserInterface {
 public:
     QStringList Messages;
+    // The kind of each message, in the same order.
+    QList<MessageKind> MessageKinds;
     QStringList Errors;
     QStringList Reasons;
     QStringList Questions;
@@ -29,7 +31,7 @@ public:
     bool ActionsEnabled = true;
     int EventPasses = 0;
 
-    void ShowMessage(const QString& text) override;
+    void ShowMessage(const QString& text, MessageKind kind) override;
     bool AskYesNo(const QString& text) override;
     void ShowError(const QString& text) override;
     void ShowReason(const QString& reason) override;
