@@ -80,7 +80,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption quiet(QStringLiteral("quiet"));
     const QCommandLineOption showAll(QStringLiteral("show-all"));
     const QCommandLineOption yes(QStringLiteral("yes"));
-    // The specification's verbose switch in the forms that look like options.
+    // The verbose switch in the forms that look like options.
     const QCommandLineOption verbose(
         QStringList{QStringLiteral("v"), QStringLiteral("V"), QStringLiteral("verbose")});
     parser.addOptions({check, update, listBackups, restore, fileVersion, version, help, quiet,

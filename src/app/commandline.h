@@ -4,7 +4,7 @@
 #include <QStringList>
 
 // What Orvanto's command line asks for, read as a whole: options in any order, each command
-// alone, every option known. The specification's verbose switch goes with the window and with any
+// alone, every option known. The verbose switch goes with the window and with any
 // command: "-v", "-V", "--verbose", or an argument that is no option and holds "verbose", "/v" or
 // "-v" without regard to case ("/V", "/verbose:1", see VerboseRequested).
 struct CommandLine {
