@@ -60,11 +60,6 @@ QString MissingValue(const QString& option) {
 
 } // namespace
 
-bool CommandLine::OnInstallation() const {
-    return What == Command::Check || What == Command::Update || What == Command::ListBackups ||
-           What == Command::Restore;
-}
-
 CommandLine ParseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     // "-check" reads as "--check"; single letters stay what they are ("-h").

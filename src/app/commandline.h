@@ -29,10 +29,6 @@ struct CommandLine {
     bool AssumeYes = false;
     bool Verbose = false;
     QString Error;
-
-    // A command without a window (every one but the window, help, version and a usage error) that
-    // works on the installation.
-    bool OnInstallation() const;
 };
 
 // Reads the arguments after the program name. Help and the version win over any other command

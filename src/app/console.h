@@ -8,7 +8,7 @@ struct CommandLine;
 // One line of text on a terminal stream, written at once.
 void PrintLine(FILE* stream, const QString& text);
 
-// The headless commands that work on the installation (see CommandLine::OnInstallation): the same
+// The headless commands that work on the installation (check, update, list and restore): the same
 // analysis, check, pipeline and messages as the window, with messages printed instead of shown and
 // questions answered by their default (or yes with --yes). `arguments` are those after the program
 // name, as given; a self-update goes on with them. Returns the process exit code.

@@ -67,6 +67,8 @@ TEST_F(UpdateCheckTest, ListsNewerComponentsWithTheirSizes) {
     EXPECT_EQ(Site.Ui.Messages.size(), 9)
         << "one \"File mancante\" per taking-part Velmora package";
     EXPECT_EQ(Site.Ui.Messages.value(0), QString("File mancante: 'BlokTrade.dll'"));
+    EXPECT_EQ(Site.Ui.MessageKinds, QList<MessageKind>(9, MessageKind::Failure))
+        << "an update of those components cannot succeed";
     EXPECT_FALSE(QFile::exists(Site.Install.CopyFolder() + "update.ini"));
     EXPECT_FALSE(Site.Ui.Busy);
     EXPECT_TRUE(Site.Ui.ActionsEnabled);
@@ -240,6 +242,7 @@ TEST_F(UpdateCheckTest, AWorkFolderThatCannotBeWrittenAsksForAnAdministrator) {
     Check();
     EXPECT_EQ(Site.Ui.Messages,
               QStringList({"L'aggiornamento deve esser eseguito come amministratore"}));
+    EXPECT_EQ(Site.Ui.MessageKinds.last(), MessageKind::Failure) << "nothing could be checked";
     EXPECT_EQ(Site.Run.Checklist.size(), 1) << "the checklist stays as it was";
 
     QFile::remove(Site.Install.ProgramFolder() + "Orvo/Copiare");

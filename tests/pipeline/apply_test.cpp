@@ -139,6 +139,8 @@ TEST_F(ApplyTest, TheUpdateActionReportsAFailedBackupAndChangesNothing) {
     int resets = 0;
     EXPECT_FALSE(ActionAggiornaExecute(Site.Steps, [&resets] { ++resets; }));
     EXPECT_EQ(Site.Ui.Messages, QStringList({BackupFailedMessage}));
+    EXPECT_EQ(Site.Ui.MessageKinds, QList<MessageKind>({MessageKind::UpdateFailure}))
+        << "the failure that ended the update";
     EXPECT_EQ(resets, 1);
     EXPECT_EQ(Installed("Velmora.exe"), QByteArray("old Velmora.exe"));
     EXPECT_FALSE(QFile::exists(Site.Install.ProgramFolder() + "Velmora.bak"));

@@ -88,6 +88,8 @@ TEST_F(RecoveryTest, AScriptInterruptedOnAServerIsNamed) {
     EXPECT_TRUE(Site.Ui.Messages.first().contains("lo script di database 'modifiche207.sql' era in "
                                                   "esecuzione sul server"))
         << Site.Ui.Messages.first().toStdString();
+    EXPECT_EQ(Site.Ui.MessageKinds.first(), MessageKind::Notice)
+        << "it tells of the earlier run, which this one ended";
     EXPECT_EQ(ReadJournal(), std::nullopt);
 }
 
