@@ -191,7 +191,8 @@ TEST(HeadlessRuns, EachEndsWithItsCodeWithItsReasonLastAndWithItsOutcomeInTheLog
          {"--update", "--quiet"},
          false,
          4,
-         "\nImpossibile scaricare aggiornamenti\nRichiesta HTTP http://127.0.0.1:[0-9]+/velmora/"
+         "(^|\n)Impossibile scaricare aggiornamenti\nRichiesta HTTP "
+         "http://127.0.0.1:[0-9]+/velmora/"
          "BlokCore.dll.7z: risposta HTTP 404\n$",
          failed,
          Installation::AsBefore},
@@ -278,7 +279,6 @@ TEST(HeadlessRuns, TheFailureThatStoppedTheUpdateIsSaidLast) {
     EXPECT_EQ(errors[errors.size() - 2], "Impossibile scaricare aggiornamenti")
         << run.Errors.toStdString();
     EXPECT_EQ(errors.count("Impossibile scaricare aggiornamenti"), 1);
-    EXPECT_TRUE(errors.contains("File mancante: 'BlokCore.dll'")) << "the check's own message";
 
     const QStringList entries = LogEntries(site.Read("Orvo/orvanto.log"));
     const qsizetype failure = entries.indexOf("Messaggio: Impossibile scaricare aggiornamenti");
