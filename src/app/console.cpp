@@ -4,6 +4,7 @@
 #include "app/workflow.h"
 #include "core/error.h"
 #include "core/instanceguard.h"
+#include "core/stoprequest.h"
 #include "core/userinterface.h"
 #include "environment/lowlevel.h"
 #include "restore/backuplist.h"
@@ -241,10 +242,17 @@ std::optional<int> RunConsoleCommand(const QStringList& arguments) {
     // After replacing its own executable the updater starts anew and reports the new state.
     flow->State().RestartArguments =
         flow->State().ShowAll ? QStringList{"--check", "--show-all"} : QStringList{"--check"};
-    const int code = command == "--check"          ? Check(*flow, ui)
-                     : command == "--update"       ? Update(*flow, ui)
-                     : command == "--list-backups" ? ListBackups(*flow, ui)
-                                                   : Restore(*flow, ui, arguments.value(1));
+    int code = ExitCode::Failure;
+    try {
+        code = command == "--check"          ? Check(*flow, ui)
+               : command == "--update"       ? Update(*flow, ui)
+               : command == "--list-backups" ? ListBackups(*flow, ui)
+                                             : Restore(*flow, ui, arguments.value(1));
+    } catch (const RunStopped& stop) {
+        flow->Log().Write(StopMessage(stop));
+        ui.ShowReason(StopMessage(stop));
+        code = ExitCode::StoppedBySignal + stop.Signal;
+    }
     flow->Log().Exit(code);
     return code;
 }

@@ -20,4 +20,6 @@ constexpr int StartupFailure = 2;
 constexpr int UpdatesProposed = 3;
 constexpr int Failure = 4;
 constexpr int NotConfirmed = 5;
+// A signal asked the run to stop: this plus the signal's number (130 SIGINT, 143 SIGTERM).
+constexpr int StoppedBySignal = 128;
 } // namespace ExitCode

@@ -6,6 +6,8 @@
 #include "core/error.h"
 #include "core/instanceguard.h"
 #include "core/sanitizer.h"
+#include "core/stoprequest.h"
+#include "platform/stopsignals.h"
 #include "restore/UnitRipristina.h"
 
 #include <QApplication>
@@ -50,7 +52,8 @@ int RunWindow(int argc, char* argv[]) {
         TFormRipristina restoreDialog;
         TFormOrvanto window(QApplication::arguments().mid(1), &restoreDialog);
         window.show();
-        return app.exec();
+        const int code = app.exec();
+        return StopSignal() == 0 ? code : ExitCode::StoppedBySignal + StopSignal();
     } catch (const std::exception& error) {
         LogStartupFailure(QApplication::arguments().mid(1), ExceptionMessage(error),
                           ExitCode::StartupFailure);
@@ -63,6 +66,9 @@ int RunWindow(int argc, char* argv[]) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Before any thread is started, so that every thread leaves these signals to the one that
+    // takes them.
+    InstallStopSignals();
     // The program's own version, as the check reads it; before anything else, so that a new
     // updater can be tried from the work folder (no guard, no settings, no log).
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
