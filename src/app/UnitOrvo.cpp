@@ -1,6 +1,7 @@
 #include "app/UnitOrvo.h"
 
 #include "app/TMyHintWindow.h"
+#include "core/stoprequest.h"
 #include "environment/lowlevel.h"
 #include "platform/desktopwindows.h"
 #include "restore/UnitRipristina.h"
@@ -40,6 +41,8 @@ const QColor MoneyGreen(0xC0, 0xDC, 0xC0);
 constexpr int ClientWidth = 610;
 constexpr int ClientHeight = 373;
 constexpr int ColumnWidths[] = {300, 100, 100, 130};
+// How often the window looks for a request to stop the run.
+constexpr int StopWatchMilliseconds = 250;
 
 // Segoe UI, or the closest sans-serif face the system has.
 QFont SegoeUi(int pixels) {
@@ -128,6 +131,9 @@ TFormOrvanto::TFormOrvanto(const QStringList& arguments, TFormRipristina* restor
     Flow = std::make_unique<Workflow>(*this, arguments);
     TMyHintWindow::Install();
     EnvironmentChanged();
+    auto* stopWatch = new QTimer(this);
+    connect(stopWatch, &QTimer::timeout, this, &TFormOrvanto::WatchForStop);
+    stopWatch->start(StopWatchMilliseconds);
 }
 
 TFormOrvanto::~TFormOrvanto() {
@@ -397,7 +403,36 @@ void TFormOrvanto::ResetAndCheck() {
 }
 
 void TFormOrvanto::Guarded(const std::function<void()>& action) {
-    RunGuarded(Flow->Ui(), action);
+    ++Running;
+    std::optional<RunStopped> stopped;
+    try {
+        RunGuarded(Flow->Ui(), action);
+    } catch (const RunStopped& stop) {
+        stopped = stop;
+    }
+    --Running;
+    if (stopped)
+        EndAfterStop(*stopped);
+}
+
+// A request to stop the run (a signal) closes the window: at once when no action runs, else when
+// the action has ended at its next safe point (an update being applied is put back first). A box
+// waiting for an answer meanwhile is closed with its default answer.
+void TFormOrvanto::WatchForStop() {
+    if (StopSignal() == 0)
+        return;
+    if (QWidget* box = QApplication::activeModalWidget())
+        box->close();
+    if (Running == 0)
+        EndAfterStop(RunStopped{StopSignal(), QString()});
+}
+
+void TFormOrvanto::EndAfterStop(const RunStopped& stop) {
+    if (Stopping)
+        return;
+    Stopping = true;
+    Flow->Log().Write(StopMessage(stop));
+    close();
 }
 
 void TFormOrvanto::ActionControllaExecute() {
@@ -442,18 +477,21 @@ void TFormOrvanto::ListViewItemChanged(QTableWidgetItem* item) {
 }
 
 // Every kind of message is the same information box: what a failure means for the run is the
-// headless commands' concern.
+// headless commands' concern. Once the run is asked to stop, no box waits for an answer.
 void TFormOrvanto::ShowMessage(const QString& text, MessageKind) {
-    QMessageBox::information(this, Title, text);
+    if (StopSignal() == 0)
+        QMessageBox::information(this, Title, text);
 }
 
 bool TFormOrvanto::AskYesNo(const QString& text) {
-    return QMessageBox::question(this, Title, text, QMessageBox::Yes | QMessageBox::No,
+    return StopSignal() == 0 &&
+           QMessageBox::question(this, Title, text, QMessageBox::Yes | QMessageBox::No,
                                  QMessageBox::No) == QMessageBox::Yes;
 }
 
 void TFormOrvanto::ShowError(const QString& text) {
-    QMessageBox::critical(this, Title, text);
+    if (StopSignal() == 0)
+        QMessageBox::critical(this, Title, text);
 }
 
 // The window keeps its message boxes to their fixed texts; the reasons are in the run log.

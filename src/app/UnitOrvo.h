@@ -20,6 +20,7 @@ class QTableWidget;
 class QTableWidgetItem;
 class QToolButton;
 class TFormRipristina;
+struct RunStopped;
 
 // The main window: the checklist card and the info card, the actions, and the widget side of
 // the user-interface port. The run itself belongs to the workflow it owns.
@@ -72,10 +73,15 @@ private:
     void ActionBackToMainExecute();
     void ListViewItemChanged(QTableWidgetItem* item);
     void Guarded(const std::function<void()>& action);
+    void WatchForStop();
+    void EndAfterStop(const RunStopped& stop);
 
     TFormRipristina* RestoreDialog;
     bool Shown = false;
     bool FillingList = false;
+    // Actions running now, one inside another's pending events at most.
+    int Running = 0;
+    bool Stopping = false;
 
     QStackedWidget* CardPanelMain = nullptr;
     QTableWidget* ListViewVersioni = nullptr;

@@ -5,6 +5,7 @@
 #include "app/workflow.h"
 #include "core/error.h"
 #include "core/instanceguard.h"
+#include "core/stoprequest.h"
 #include "core/userinterface.h"
 #include "environment/lowlevel.h"
 #include "pipeline/updateaction.h"
@@ -241,22 +242,28 @@ int RunConsoleCommand(const CommandLine& line, const QStringList& arguments) {
     // its new executable, which updates what is still proposed.
     flow->State().RestartArguments = arguments;
     int code = ExitCode::Failure;
-    switch (line.What) {
-    case CommandLine::Command::Check:
-        code = Check(*flow, ui);
-        break;
-    case CommandLine::Command::Update:
-        code = Update(*flow, ui);
-        break;
-    case CommandLine::Command::ListBackups:
-        code = ListBackups(*flow, ui);
-        break;
-    case CommandLine::Command::Restore:
-        code = Restore(*flow, ui, line.Value);
-        break;
-    default:
-        // Not a command on the installation: main answers the others itself.
-        break;
+    try {
+        switch (line.What) {
+        case CommandLine::Command::Check:
+            code = Check(*flow, ui);
+            break;
+        case CommandLine::Command::Update:
+            code = Update(*flow, ui);
+            break;
+        case CommandLine::Command::ListBackups:
+            code = ListBackups(*flow, ui);
+            break;
+        case CommandLine::Command::Restore:
+            code = Restore(*flow, ui, line.Value);
+            break;
+        default:
+            // Not a command on the installation: main answers the others itself.
+            break;
+        }
+    } catch (const RunStopped& stop) {
+        flow->Log().Write(StopMessage(stop));
+        ui.ShowReason(StopMessage(stop));
+        code = ExitCode::StoppedBySignal + stop.Signal;
     }
     flow->Log().Exit(code);
     return code;

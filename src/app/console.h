@@ -24,4 +24,6 @@ constexpr int Failure = 4;
 constexpr int NotConfirmed = 5;
 // EX_USAGE: the command line cannot be run.
 constexpr int UsageError = 64;
+// A signal asked the run to stop: this plus the signal's number (130 SIGINT, 143 SIGTERM).
+constexpr int StoppedBySignal = 128;
 } // namespace ExitCode

@@ -7,6 +7,8 @@
 #include "core/error.h"
 #include "core/instanceguard.h"
 #include "core/sanitizer.h"
+#include "core/stoprequest.h"
+#include "platform/stopsignals.h"
 #include "restore/UnitRipristina.h"
 
 #include <QApplication>
@@ -49,7 +51,8 @@ int RunWindow(int argc, char* argv[]) {
         TFormRipristina restoreDialog;
         TFormOrvanto window(QApplication::arguments().mid(1), &restoreDialog);
         window.show();
-        return app.exec();
+        const int code = app.exec();
+        return StopSignal() == 0 ? code : ExitCode::StoppedBySignal + StopSignal();
     } catch (const std::exception& error) {
         LogStartupFailure(QApplication::arguments().mid(1), ExceptionMessage(error),
                           ExitCode::StartupFailure);
@@ -62,6 +65,9 @@ int RunWindow(int argc, char* argv[]) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Before any thread is started, so that every thread leaves these signals to the one that
+    // takes them.
+    InstallStopSignals();
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));

@@ -5,6 +5,7 @@
 #include "catalogue/versioni.h"
 #include "core/busyscope.h"
 #include "core/error.h"
+#include "core/stoprequest.h"
 #include "core/userinterface.h"
 #include "environment/analysis.h"
 #include "environment/impostazioni.h"
@@ -12,6 +13,7 @@
 #include "pipeline/journal.h"
 #include "pipeline/rollback.h"
 #include "pipeline/updateaction.h"
+#include "platform/stopsignals.h"
 #include "restore/newslink.h"
 
 #include <QCoreApplication>
@@ -32,6 +34,11 @@ void RunGuarded(UserInterface& ui, const std::function<void()>& action) {
     } catch (const std::exception& error) {
         ui.ShowError(ExceptionMessage(error));
     }
+}
+
+QString StopMessage(const RunStopped& stop) {
+    return "Interrotto (" + SignalName(stop.Signal) + ")" +
+           (stop.Outcome.isEmpty() ? QString() : ": " + stop.Outcome);
 }
 
 namespace {

@@ -12,6 +12,7 @@
 #include <functional>
 
 class UserInterface;
+struct RunStopped;
 
 // True when an argument holds "verbose", "/v" or "-v" anywhere, without regard to case.
 bool VerboseRequested(const QStringList& arguments);
@@ -19,6 +20,10 @@ bool VerboseRequested(const QStringList& arguments);
 // Runs an action and shows any error that escapes it through the default error handler, so that
 // no exception leaves an event handler.
 void RunGuarded(UserInterface& ui, const std::function<void()>& action);
+
+// What a run that a request to stop ended tells the person and the log: "Interrotto (SIGTERM)",
+// and what became of the update after a colon.
+QString StopMessage(const RunStopped& stop);
 
 // Writes into the run log a start that ended before the workflow existed (no settings file).
 void LogStartupFailure(const QStringList& arguments, const QString& message, int exitCode);

@@ -1,5 +1,6 @@
 #include "core/runlog.h"
 
+#include "core/stoprequest.h"
 #include "core/workfolder.h"
 #include "environment/lowlevel.h"
 
@@ -75,18 +76,20 @@ bool RunLog::TimedStep(const QString& name, const std::function<bool()>& step) {
     Write(QStringLiteral("Inizio: ") + name);
     QElapsedTimer clock;
     clock.start();
-    bool done = false;
-    const auto end = [&] {
-        Write((done ? QStringLiteral("Fine: ") : QStringLiteral("Non riuscito: ")) + name + " (" +
-              FormatSeconds(clock.elapsed()) + ")");
+    const auto end = [&](const QString& how) {
+        Write(how + name + " (" + FormatSeconds(clock.elapsed()) + ")");
     };
+    bool done = false;
     try {
         done = step();
+    } catch (const RunStopped&) {
+        end(QStringLiteral("Interrotto: "));
+        throw;
     } catch (...) {
-        end();
+        end(QStringLiteral("Non riuscito: "));
         throw;
     }
-    end();
+    end(done ? QStringLiteral("Fine: ") : QStringLiteral("Non riuscito: "));
     return done;
 }
 

@@ -31,7 +31,8 @@ public:
     void Exit(int code);
 
     // Runs a step of the run between an entry when it begins and one, with its duration, when it
-    // ends: done when the step gives true, failed when it gives false or throws.
+    // ends: done when the step gives true, failed when it gives false or throws, interrupted when
+    // a request to stop ended it (RunStopped).
     bool TimedStep(const QString& name, const std::function<bool()>& step);
 
 private:

@@ -6,6 +6,7 @@
 #include "core/runlog.h"
 #include "core/runstate.h"
 #include "core/services.h"
+#include "core/stoprequest.h"
 #include "core/userinterface.h"
 #include "environment/databaseconnection.h"
 #include "environment/inifile.h"
@@ -37,7 +38,7 @@ bool AnswersWithVersion(const QString& program, const QString& version, QString*
     process.setWorkingDirectory(QFileInfo(program).absolutePath());
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
-    process.setChildProcessModifier(EndWithParent);
+    process.setChildProcessModifier(PrepareChildProcess);
     process.start();
     if (!process.waitForStarted(VersionProbeMilliseconds)) {
         *failure = "non avviato (" + process.errorString() + ")";
@@ -88,9 +89,11 @@ bool ApplyUpdates(const Services& services, UpdateJournal& journal) {
         renamed.clear();
     };
     const QList<SelectedFile> selected = SelectedFiles(run);
+    // After each entry: the run may stop there, the journal saying what to undo.
     const auto advance = [&] {
         ui.SetUpdateProgress(run.DownloadedCount, ++done);
         ui.ProcessEvents();
+        ThrowIfStopped();
     };
     bool scriptsRun = false;
     for (const auto& [row, file] : selected) {
@@ -161,6 +164,8 @@ bool ApplyUpdates(const Services& services, UpdateJournal& journal) {
     FinishUpdate(files, journal);
 
     if (!newOrvanto.isEmpty()) {
+        // Asked to stop, the run ends with the update installed rather than start anew.
+        ThrowIfStopped();
         // The log ends here for this process; the new updater goes on with its own entries.
         services.Log.Write("Esito: aggiornamento riuscito, si avvia Orvanto " + newOrvanto);
         ReplaceProcess(JoinPath(GetProgramFolder(), UpdaterExecutableName),

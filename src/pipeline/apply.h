@@ -16,7 +16,8 @@ struct UpdateJournal;
 // is synced before its name moves into the installation, and the installation's folders are synced
 // after each batch of renames, before the journal's next step. False as soon as one entry could not
 // be installed, or when the restart failed; the journal then still describes the rollback. Throws
-// OrvantoError when a file operation fails.
+// OrvantoError when a file operation fails, and RunStopped when the run is asked to stop (after an
+// entry, the journal describing the rollback, or in the closing check, the update installed).
 bool ApplyUpdates(const Services& services, UpdateJournal& journal);
 
 // The last step of an update whose files are all in place: records Velmora's new version, when

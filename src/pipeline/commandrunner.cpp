@@ -1,6 +1,7 @@
 #include "pipeline/commandrunner.h"
 
 #include "core/error.h"
+#include "core/stoprequest.h"
 #include "environment/databaseconnection.h"
 #include "environment/lowlevel.h"
 #include "platform/process.h"
@@ -15,6 +16,8 @@
 namespace {
 
 const QString AddCommand = ArchiverProgram + " a -mx1 -ssc ";
+// How often a running command looks for a request to stop.
+constexpr int StopCheckMilliseconds = 100;
 
 // The folder part of a path, with its trailing separator; empty for a bare name.
 QString FolderPart(const QString& path) {
@@ -144,10 +147,18 @@ int RunCommand(const QString& commandLine, QByteArray* output, QString* failure)
         process.setStandardOutputFile(QProcess::nullDevice());
     process.setProcessChannelMode(failure ? QProcess::SeparateChannels
                                           : QProcess::ForwardedErrorChannel);
-    process.setChildProcessModifier(EndWithParent);
+    process.setChildProcessModifier(PrepareChildProcess);
     process.start();
-    const bool ended = process.waitForStarted(-1) && process.waitForFinished(-1) &&
-                       process.exitStatus() == QProcess::NormalExit;
+    const bool started = process.waitForStarted(-1);
+    while (started && !process.waitForFinished(StopCheckMilliseconds) &&
+           process.state() != QProcess::NotRunning) {
+        if (StopRequested()) {
+            process.kill();
+            process.waitForFinished(-1);
+            ThrowIfStopped();
+        }
+    }
+    const bool ended = started && process.exitStatus() == QProcess::NormalExit;
     const QByteArray standardOutput = process.readAllStandardOutput();
     if (output)
         *output = standardOutput;

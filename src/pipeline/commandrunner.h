@@ -28,9 +28,11 @@ QString InterpreterCommandLine(const QString& commandLine);
 // removed); a bare program name is looked up in the program folder, then along the search path.
 // The command runs in the program folder with no input; its output is not kept, its error output
 // goes to ours, or into `output` when it is given. The command ends with the updater, so that
-// nothing it started goes on changing the installation after an interruption. Returns the exit
-// status, -1 when the program cannot start or crashes. With `failure`, a command that does not
-// succeed leaves there the reason: the program, its exit status and the last lines it wrote.
+// nothing it started goes on changing the installation after an interruption, and a request to
+// stop the run ends it at once (core/stoprequest.h: under a shield, only a second request) and
+// throws RunStopped. Returns the exit status, -1 when the program cannot start or crashes. With
+// `failure`, a command that does not succeed leaves there the reason: the program, its exit status
+// and the last lines it wrote.
 int RunCommand(const QString& commandLine, QByteArray* output = nullptr,
                QString* failure = nullptr);
 

@@ -1,6 +1,7 @@
 #include "pipeline/httpclient.h"
 
 #include "core/error.h"
+#include "core/stoprequest.h"
 #include "core/userinterface.h"
 
 #include <QElapsedTimer>
@@ -325,6 +326,8 @@ void HttpClient::Run(std::deque<HttpRequest*>& queue, int parallel, const Observ
             Interface.ProcessEvents();
             sinceEvents.restart();
         }
+        // A request to stop aborts every transfer: their sinks are the callers' to remove.
+        ThrowIfStopped();
     }
 }
 

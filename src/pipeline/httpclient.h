@@ -95,7 +95,8 @@ public:
     };
     // Runs the queued requests, at most `parallel` at a time, in queue order, and returns when
     // the queue is empty and every request has ended. Failures are recorded in the requests,
-    // not thrown; throws OrvantoError only when the transfer machinery itself fails.
+    // not thrown; throws OrvantoError only when the transfer machinery itself fails, and RunStopped
+    // when the run is asked to stop (within the 250 ms of a wait), every transfer aborted.
     void Run(std::deque<HttpRequest*>& queue, int parallel, const Observer& observer);
 
 private:

@@ -6,6 +6,7 @@
 #include "core/runlog.h"
 #include "core/runstate.h"
 #include "core/services.h"
+#include "core/stoprequest.h"
 #include "core/workfolder.h"
 #include "environment/databaseconnection.h"
 #include "environment/lowlevel.h"
@@ -46,11 +47,13 @@ RollbackResult Stage(FileSystem& files, RunLog& log, const QString& archive,
 } // namespace
 
 RollbackResult RollBack(const Services& services, const UpdateJournal& journal) {
+    const StopShield shield;
     FileSystem& files = services.Files;
     const QString staging = StagingFolder();
     const RollbackResult staged = Stage(files, services.Log, journal.Archive, staging);
     if (staged != RollbackResult::Done)
         return staged;
+    ThrowIfStopped();
     // From here on the installation is being put back, whatever the journal said before.
     UpdateJournal rollingBack = journal;
     rollingBack.Phase = UpdateJournal::Stage::Applying;
@@ -64,6 +67,7 @@ RollbackResult RollBack(const Services& services, const UpdateJournal& journal) 
         const QString staged = staging + name;
         if (!FileExists(staged))
             return false;
+        ThrowIfStopped();
         if (keepPresent)
             files.ReplaceKeepingCopy(staged, target, KeptCopyPath(target));
         else

@@ -21,7 +21,9 @@ enum class RollbackResult {
 // files the journal lists as added are removed; the database and the settings file come back when
 // the journal names them and the archive holds them. At the end the journal is removed. Running
 // it again after an interruption gives the same result. Throws OrvantoError when a file operation
-// fails half-way; the journal then stays for the next start.
+// fails half-way; the journal then stays for the next start. A first request to stop the run lets
+// the rollback end; a second one stops it before its next rename (RunStopped), the journal staying
+// for the next start, as after a kill.
 RollbackResult RollBack(const Services& services, const UpdateJournal& journal);
 
 // The restore action: puts back a backup archive the person chose, with the database when the

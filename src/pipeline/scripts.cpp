@@ -6,6 +6,7 @@
 #include "core/runlog.h"
 #include "core/runstate.h"
 #include "core/services.h"
+#include "core/stoprequest.h"
 #include "environment/databaseconnection.h"
 #include "environment/lowlevel.h"
 #include "environment/serverbackup.h"
@@ -19,9 +20,11 @@
 
 namespace {
 
-// Runs one script with isql; the failure, or nothing.
+// Runs one script with isql; the failure, or nothing. A first request to stop lets the script
+// end: cut short, it could leave part of a schema step committed on a shared database.
 std::optional<QString> RunScript(const RunState& run, const QString& script,
                                  const QString& database) {
+    const StopShield shield;
     QString failure;
     if (RunCommand(ScriptCommand(run.IsqlCommand, script, database), nullptr, &failure) == 0)
         return std::nullopt;

@@ -7,7 +7,8 @@ struct Services;
 struct UpdateJournal;
 
 // Runs the database scripts that the download left in the work folder, in their order, with isql,
-// calling `advance` after each. The journal names the script that runs.
+// calling `advance` after each. The journal names the script that runs. A first request to stop the
+// run lets the running script end (the run stops after it, in `advance`); a second one stops isql.
 //
 // On an embedded installation each script runs on the database file, which the backup archived.
 //

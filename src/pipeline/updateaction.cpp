@@ -6,6 +6,7 @@
 #include "core/filesystem.h"
 #include "core/runlog.h"
 #include "core/services.h"
+#include "core/stoprequest.h"
 #include "core/userinterface.h"
 #include "environment/databaseconnection.h"
 #include "environment/lowlevel.h"
@@ -18,6 +19,14 @@
 #include <optional>
 
 namespace {
+
+// What became of an update that a request to stop ended.
+const QString UntouchedOutcome = QStringLiteral("l'installazione non è stata modificata");
+const QString RolledBackOutcome =
+    QStringLiteral("l'installazione è stata riportata com'era prima dell'aggiornamento");
+const QString InstalledOutcome = QStringLiteral("l'aggiornamento è stato installato");
+const QString UnfinishedOutcome =
+    QStringLiteral("l'aggiornamento non è terminato: il prossimo avvio di Orvanto lo concluderà");
 
 // The installed files that the update adds: files of the selection that are not there yet. The
 // archiver is never put back or removed by a rollback, so it is not listed.
@@ -32,13 +41,35 @@ QStringList AddedFiles(const RunState& run) {
     return added;
 }
 
-// Applies the update; when that fails, half-way or with an error, the installation is put back
-// from the backup. An error's reason goes to the log.
+// Puts the installation back from the backup; true when that was done. An error's reason goes
+// to the log, and the journal stays: the next start finishes the rollback.
+bool RollBackFromBackup(const Services& services, const UpdateJournal& journal) {
+    try {
+        return services.Log.TimedStep(QStringLiteral("ripristino dalla copia di sicurezza"), [&] {
+            return RollBack(services, journal) == RollbackResult::Done;
+        });
+    } catch (const std::exception& error) {
+        services.Log.Reason(ExceptionMessage(error));
+        services.Ui.AppendLog(ExceptionMessage(error));
+        return false;
+    }
+}
+
+// Applies the update; when that fails, half-way or with an error, or the run is asked to stop
+// before every file is applied, the installation is put back from the backup. An error's reason
+// goes to the log.
 bool ApplyOrRollBack(const Services& services, UpdateJournal& journal) {
     try {
         if (services.Log.TimedStep(QStringLiteral("applicazione degli aggiornamenti"),
                                    [&] { return ApplyUpdates(services, journal); }))
             return true;
+    } catch (RunStopped& stop) {
+        // Without a journal the update has finished: the closing check was stopped.
+        if (!UpdateUnfinished())
+            stop.Outcome = InstalledOutcome;
+        else if (RollBackFromBackup(services, journal))
+            stop.Outcome = RolledBackOutcome;
+        throw;
     } catch (const std::exception& error) {
         // Without a journal the update has finished and only the closing check failed: that
         // error is the check's own.
@@ -47,14 +78,7 @@ bool ApplyOrRollBack(const Services& services, UpdateJournal& journal) {
         services.Log.Reason(ExceptionMessage(error));
         services.Ui.AppendLog(ExceptionMessage(error));
     }
-    try {
-        services.Log.TimedStep(QStringLiteral("ripristino dalla copia di sicurezza"),
-                               [&] { return RollBack(services, journal) == RollbackResult::Done; });
-    } catch (const std::exception& error) {
-        // The journal stays; the next start finishes the rollback.
-        services.Log.Reason(ExceptionMessage(error));
-        services.Ui.AppendLog(ExceptionMessage(error));
-    }
+    RollBackFromBackup(services, journal);
     return false;
 }
 
@@ -95,6 +119,17 @@ bool ActionAggiornaExecute(const Services& services, const std::function<void()>
     std::optional<QString> failure;
     try {
         failure = RunSteps(services);
+    } catch (RunStopped& stop) {
+        if (UpdateUnfinished()) {
+            stop.Outcome = UnfinishedOutcome;
+        } else {
+            if (stop.Outcome.isEmpty())
+                stop.Outcome = UntouchedOutcome;
+            // Partial downloads and archives, and packages that no step will use.
+            ScanWorkFolders(services.Run, 1 | 2);
+        }
+        services.Log.Write("Esito: aggiornamento interrotto, " + stop.Outcome);
+        throw;
     } catch (const std::exception&) {
         services.Log.Write(FailedOutcome);
         throw;

@@ -24,4 +24,9 @@ inline const QString RecheckAfterFailure =
 // again; the run log's outcome comes after that check. True on success. Refused while the journal
 // of an unfinished update is present. An error of the backup (the archive cannot be synced or
 // named) is not caught here: it reaches the default error handler before anything was changed.
+//
+// A request to stop the run (core/stoprequest.h) ends a download or a backup at once; once files
+// are being applied the installation is first put back from the backup (a rollback that a second
+// request stops before its next rename, leaving the journal for the next start), unless every file
+// was already applied. The RunStopped that goes on says in its Outcome what became of the update.
 bool ActionAggiornaExecute(const Services& services, const std::function<void()>& reset);

@@ -1,5 +1,5 @@
 #include "support/demosite.h"
-#include "support/firebirdfixture.h"
+#include "support/installationsnapshot.h"
 #include "support/smalldisk.h"
 
 #include <QFile>
@@ -14,47 +14,13 @@
 
 namespace {
 
-const char* const SchemaStep = "SELECT CAST(RDB$DESCRIPTION AS VARCHAR(20)) FROM RDB$DATABASE";
-const char* const ScriptColumn = "SELECT COUNT(*) FROM RDB$RELATION_FIELDS WHERE "
-                                 "RDB$RELATION_NAME = 'CLIENTI' AND RDB$FIELD_NAME = 'CITTA'";
 const QString RolledBack = QStringLiteral("L'ultimo aggiornamento non era terminato");
-
-// Files (the archiver aside: a rollback never puts it back), settings and database.
-struct Snapshot {
-    QByteArray Executable, Trade, Settings;
-    QString Schema, Column;
-    bool operator==(const Snapshot&) const = default;
-    friend void PrintTo(const Snapshot& s, std::ostream* out) {
-        *out << s.Executable.left(30).toStdString() << " | " << s.Trade.left(30).toStdString()
-             << " | " << s.Settings.simplified().toStdString() << " | schema "
-             << s.Schema.toStdString() << ", column " << s.Column.toStdString();
-    }
-};
-
-Snapshot Take(const DemoSite& site) {
-    return {site.Read("Velmora.exe"), site.Read("BlokTrade.dll"), site.Read("velmora.ini"),
-            QueryValue(site.DatabaseFile(), SchemaStep),
-            QueryValue(site.DatabaseFile(), ScriptColumn)};
-}
 
 // The renames the updater itself makes during "--update", as "from|to", in order.
 QStringList RenamesOfAnUpdate(const std::function<void(const DemoSite&)>& arrange) {
     DemoSite site;
     arrange(site);
-    QTemporaryDir folder;
-    const QString log = folder.filePath("trace");
-    site.Run({"--update"}, {"strace", "-qq", "-o", log, "-e", "trace=rename"});
-    QFile file(log);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QStringList renames;
-    static const QRegularExpression call(R"re(^rename\("([^"]*)", "([^"]*)"\))re");
-    for (const QString& line : QString::fromUtf8(file.readAll()).split('\n')) {
-        const QRegularExpressionMatch match = call.match(line);
-        if (match.hasMatch())
-            renames.append(match.captured(1) + '|' + match.captured(2));
-    }
-    return renames;
+    return site.RenamesDuring({"--update"});
 }
 
 } // namespace
@@ -96,7 +62,7 @@ TEST(InterruptedUpdate, KilledAtAnyOfItsStepsTheNextStartPutsTheInstallationBack
                                  << good.join('\n').toStdString();
         DemoSite site;
         row.Arrange(site);
-        Snapshot before = Take(site);
+        InstallationSnapshot before = TakeSnapshot(site);
         const QString injection = QString("inject=rename:signal=SIGKILL:when=%1").arg(row.KillAt);
         const DemoSite::Result killed =
             site.Run({"--update"},
@@ -106,7 +72,7 @@ TEST(InterruptedUpdate, KilledAtAnyOfItsStepsTheNextStartPutsTheInstallationBack
         const DemoSite::Result next = site.Run({"--check"});
         EXPECT_EQ(next.ExitCode, 3) << row.Case << ": " << next.Errors.toStdString();
         EXPECT_EQ(next.Errors.contains(RolledBack), row.Told) << row.Case;
-        EXPECT_EQ(Take(site), before) << row.Case;
+        EXPECT_EQ(TakeSnapshot(site), before) << row.Case;
         EXPECT_FALSE(QFile::exists(site.ProgramFolder() + "Orvo/aggiornamento-in-corso.ini"))
             << row.Case;
 
@@ -114,7 +80,7 @@ TEST(InterruptedUpdate, KilledAtAnyOfItsStepsTheNextStartPutsTheInstallationBack
             const DemoSite::Result later = site.Run({"--update"});
             EXPECT_EQ(later.ExitCode, 0) << row.Case << ": " << later.Errors.toStdString();
             EXPECT_TRUE(site.Read("Velmora.exe").startsWith("Velmora 3.12.0")) << row.Case;
-            EXPECT_EQ(QueryValue(site.DatabaseFile(), SchemaStep), "206") << row.Case;
+            EXPECT_EQ(TakeSnapshot(site).Schema, "206") << row.Case;
         }
     }
 }
@@ -133,7 +99,7 @@ TEST(InterruptedUpdate, SettingsOnAFullDiskAreNeverLostAndTheUpdateEndsAfterSpac
     ASSERT_TRUE(moved.open(QIODevice::WriteOnly) && moved.write(settings) == settings.size());
     moved.close();
     site.Environment["XDG_CONFIG_HOME"] = home.path();
-    const Snapshot before = Take(site);
+    const InstallationSnapshot before = TakeSnapshot(site);
     disk.Fill();
 
     const DemoSite::Result update = site.Run({"--update"});
@@ -150,8 +116,8 @@ TEST(InterruptedUpdate, SettingsOnAFullDiskAreNeverLostAndTheUpdateEndsAfterSpac
     EXPECT_EQ(next.ExitCode, 3) << next.Errors.toStdString();
     EXPECT_TRUE(next.Errors.contains(RolledBack)) << update.Errors.toStdString() << "\n---\n"
                                                   << next.Errors.toStdString();
-    Snapshot after = Take(site);
-    EXPECT_EQ(after.Executable, before.Executable);
+    const InstallationSnapshot after = TakeSnapshot(site);
+    EXPECT_EQ(after.Files.value("Velmora.exe"), before.Files.value("Velmora.exe"));
     EXPECT_EQ(after.Schema, before.Schema);
 
     const DemoSite::Result later = site.Run({"--update"});
@@ -187,7 +153,7 @@ TEST(InterruptedUpdate, KilledAroundItsOwnReplacementTheUpdaterIsStillThere) {
         DemoSite site;
         newUpdater(site);
         const QByteArray updater = site.Read("Orvanto");
-        const Snapshot before = Take(site);
+        const InstallationSnapshot before = TakeSnapshot(site);
         const DemoSite::Result killed =
             site.Run({"--update"}, {"strace", "-qq", "-o", "/dev/null", "-e", "trace=rename,link",
                                     "-e", row.Injection});
@@ -199,7 +165,7 @@ TEST(InterruptedUpdate, KilledAroundItsOwnReplacementTheUpdaterIsStillThere) {
         const DemoSite::Result next = site.Run({"--check"});
         EXPECT_EQ(next.ExitCode, 3) << row.Case << ": " << next.Errors.toStdString();
         EXPECT_TRUE(next.Errors.contains(RolledBack)) << row.Case;
-        EXPECT_EQ(Take(site), before) << row.Case;
+        EXPECT_EQ(TakeSnapshot(site), before) << row.Case;
         EXPECT_EQ(site.Read("Orvanto"), updater) << row.Case;
         EXPECT_FALSE(QFile::exists(site.ProgramFolder() + "Orvo/aggiornamento-in-corso.ini"))
             << row.Case;

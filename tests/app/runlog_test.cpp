@@ -36,13 +36,6 @@ QString LogOf(const DemoSite& site) {
     return QString::fromUtf8(site.Read("Orvo/orvanto.log"));
 }
 
-// Points the installation's settings at another server holding the same site folder.
-void ServeFrom(const DemoSite& site, const QString& baseUrl) {
-    QByteArray settings = site.Read("velmora.ini");
-    settings.replace(site.RemoteUrl().toUtf8(), (baseUrl + "velmora/").toUtf8());
-    site.Write("velmora.ini", settings);
-}
-
 } // namespace
 
 TEST(RunLogFile, PastTheCapTheLogTurnsIntoTheOlderCopyWithEveryEntryWhole) {
@@ -130,7 +123,7 @@ TEST(RunLogFile, EachFailedUpdateNamesItsReason) {
              options.BreakAfter = 100000;
              options.BreakAlways = true;
              server = std::make_unique<FileServer>(site.Folder() + "/site", options);
-             ServeFrom(site, server->BaseUrl());
+             site.ServeFrom(server->BaseUrl());
              return true;
          },
          "Impossibile scaricare aggiornamenti",
@@ -207,7 +200,7 @@ TEST(RunLogFile, ARunKilledHalfWayLeavesAReadableLogUpToThatPoint) {
     slow.DelayMs = 1500;
     FileServer server(site.Folder() + "/site", slow);
     const QByteArray settings = site.Read("velmora.ini");
-    ServeFrom(site, server.BaseUrl());
+    site.ServeFrom(server.BaseUrl());
 
     QProcess run;
     run.setProgram(site.ProgramFolder() + "Orvanto");

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <stdexcept>
@@ -73,6 +74,12 @@ void DemoSite::PublishScript(long long step, const QByteArray& text,
     Republish(changedVersions + QStringList{"Schema database=" + QString::number(step)});
 }
 
+void DemoSite::ServeFrom(const QString& baseUrl) const {
+    QByteArray settings = Read("velmora.ini");
+    settings.replace(RemoteUrl().toUtf8(), (baseUrl + "velmora/").toUtf8());
+    Write("velmora.ini", settings);
+}
+
 void DemoSite::TamperWithPackage(const QString& fileName) const {
     QTemporaryDir work;
     QFile file(work.path() + "/" + fileName);
@@ -111,18 +118,52 @@ QProcessEnvironment DemoSite::RunEnvironment() const {
     return environment;
 }
 
-DemoSite::Result DemoSite::Execute(const QStringList& command) const {
-    QProcess process;
-    process.setProcessEnvironment(RunEnvironment());
-    process.start(command.first(), command.mid(1));
-    Result result;
-    if (!process.waitForStarted())
+std::unique_ptr<QProcess> DemoSite::Start(const QStringList& arguments,
+                                          const QStringList& wrapper) const {
+    return Launch(wrapper + QStringList{ProgramFolder() + "Orvanto"} + arguments);
+}
+
+std::unique_ptr<QProcess> DemoSite::Launch(const QStringList& command) const {
+    auto process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(RunEnvironment());
+    process->start(command.first(), command.mid(1));
+    if (!process->waitForStarted())
         throw std::runtime_error("cannot start " + command.first().toStdString());
-    result.ProcessId = process.processId();
+    return process;
+}
+
+DemoSite::Result DemoSite::Finish(QProcess& process) {
     if (!process.waitForFinished(300000))
-        throw std::runtime_error(command.first().toStdString() + " did not end");
+        throw std::runtime_error(process.program().toStdString() + " did not end");
+    Result result;
     result.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     result.Output = QString::fromLocal8Bit(process.readAllStandardOutput());
     result.Errors = QString::fromLocal8Bit(process.readAllStandardError());
     return result;
+}
+
+DemoSite::Result DemoSite::Execute(const QStringList& command) const {
+    const std::unique_ptr<QProcess> process = Launch(command);
+    const qint64 id = process->processId();
+    Result result = Finish(*process);
+    result.ProcessId = id;
+    return result;
+}
+
+QStringList DemoSite::RenamesDuring(const QStringList& arguments,
+                                    const QStringList& straceOptions) const {
+    QTemporaryDir folder;
+    const QString trace = folder.filePath("trace");
+    Run(arguments, QStringList{"strace", "-qq", "-o", trace, "-e", "trace=rename"} + straceOptions);
+    QFile file(trace);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList renames;
+    static const QRegularExpression call(R"re(^rename\("([^"]*)", "([^"]*)"\))re");
+    for (const QString& line : QString::fromUtf8(file.readAll()).split('\n')) {
+        const QRegularExpressionMatch match = call.match(line);
+        if (match.hasMatch())
+            renames.append(match.captured(1) + '|' + match.captured(2));
+    }
+    return renames;
 }

@@ -33,6 +33,9 @@ public:
     // step and the given versions.
     void PublishScript(long long step, const QByteArray& text,
                        const QStringList& changedVersions = {}) const;
+    // Points the installation's settings at another server holding the same site folder
+    // (Folder() + "/site").
+    void ServeFrom(const QString& baseUrl) const;
     // Replaces a served package by a sound archive with other content.
     void TamperWithPackage(const QString& fileName) const;
 
@@ -48,8 +51,18 @@ public:
         QString Errors;
     };
     Result Run(const QStringList& arguments, const QStringList& wrapper = {}) const;
+    // Starts the installation's Orvanto as Run does, without waiting for its end.
+    std::unique_ptr<QProcess> Start(const QStringList& arguments,
+                                    const QStringList& wrapper = {}) const;
+    // Waits, at most five minutes, for the end of a run that Start began.
+    static Result Finish(QProcess& process);
     // Runs a command line through sh, with the same variables.
     Result Shell(const QString& commandLine) const;
+    // The renames the installation's Orvanto makes during a run with the arguments, as "from|to",
+    // in order (traced with strace).
+    // Further strace options may inject a fault.
+    QStringList RenamesDuring(const QStringList& arguments,
+                              const QStringList& straceOptions = {}) const;
 
     // Variables set for the runs of Orvanto.
     QMap<QString, QString> Environment;
@@ -58,6 +71,7 @@ public:
     QProcessEnvironment RunEnvironment() const;
 
 private:
+    std::unique_ptr<QProcess> Launch(const QStringList& command) const;
     Result Execute(const QStringList& command) const;
 
     QTemporaryDir Dir;

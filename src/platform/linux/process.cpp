@@ -1,5 +1,7 @@
 #include "platform/process.h"
 
+#include "platform/stopsignals.h"
+
 #include <QFile>
 #include <csignal>
 #include <cstdio>
@@ -18,9 +20,13 @@ void ReplaceProcess(const QString& program, const QStringList& arguments) {
         argv.push_back(argument.data());
     argv.push_back(nullptr);
     std::fflush(nullptr);
+    ReleaseStopSignals();
     ::execv(path.constData(), argv.data());
+    BlockStopSignals();
 }
 
-void EndWithParent() {
+void PrepareChildProcess() {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    ::setpgid(0, 0);
+    ReleaseStopSignals();
 }
