@@ -48,7 +48,7 @@ const QByteArray SlowScript = "SET TERM ^ ;\n"
 // Each rename the updater makes waits a fifth of a second.
 const QStringList SlowRenames = {
     "strace", "-qq",          "-o", "/dev/null",
-    "-e",     "trace=rename", "-e", "inject=rename:delay_enter=200000"};
+    "-e",     "trace=rename", "-e", "inject=rename:delay_enter=400000"};
 // Runs Orvanto, with its process id, as the leader of a process group of its own.
 const QStringList OwnGroup = {"setsid"};
 
@@ -134,7 +134,8 @@ TEST(StopSignal, AStoppedRunEndsWith128PlusTheSignalAndTheInstallationWhole) {
     const Stop download{LogFile, "Inizio: scaricamento", SIGTERM};
     const Stop script{JournalFile, "Script in corso=\"modifiche206.sql\"", SIGINT};
     // Three of the eleven Velmora files are in place.
-    const Stop replacing{"BlokTrade.dll", "Velmora 3.12.0", SIGTERM};
+    // The second of eleven replacements: nine more renames, slowed, leave time to stop.
+    const Stop replacing{"BlokSites.dll", "Velmora 3.12.0", SIGTERM};
     enum class End { AsBefore, Updated, LeftForTheNextStart };
     const struct {
         const char* Case;
