@@ -213,7 +213,10 @@ int Restore(Workflow& flow, ConsoleInterface& ui, const QString& name) {
         flow.AnalyseEnvironment();
         flow.RestoreFromBackup(JoinPath(flow.State().BackupFolder, name));
     });
-    return ui.Failed ? ExitCode::Failure : ExitCode::Success;
+    if (ui.Failed)
+        return ExitCode::Failure;
+    PrintLine(stdout, name + QStringLiteral("\tripristinato"));
+    return ExitCode::Success;
 }
 
 } // namespace

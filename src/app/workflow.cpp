@@ -17,6 +17,7 @@
 #include "restore/newslink.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 bool VerboseRequested(const QStringList& arguments) {
     for (const QString& argument : arguments) {
@@ -48,6 +49,8 @@ const QString UnusableArchiveMessage =
 const QString StagingFailedMessage =
     QStringLiteral("Non è stato possibile estrarre l'archivio %1 (spazio su disco insufficiente?): "
                    "non è stato ripristinato nulla.");
+const QString RestoredMessage =
+    QStringLiteral("Ripristino completato: l'installazione è tornata com'era nell'archivio %1.");
 
 // The first entry of a run: the version and the command line it was started with.
 void LogStart(RunLog& log, const QStringList& arguments) {
@@ -153,6 +156,9 @@ void Workflow::RestoreFromBackup(const QString& archivePath) {
         throw OrvantoError(UnusableArchiveMessage.arg(QuoteSingle(archivePath)));
     if (result == RollbackResult::StagingFailed)
         throw OrvantoError(StagingFailedMessage.arg(QuoteSingle(archivePath)));
+    TheLog.Write(QStringLiteral("Esito: ripristino riuscito"));
+    Interface.ShowMessage(RestoredMessage.arg(QuoteSingle(QFileInfo(archivePath).fileName())),
+                          MessageKind::Notice);
 }
 
 void Workflow::ActionNovitaExecute() {

@@ -54,8 +54,8 @@ public:
     void ActionNovitaExecute();
     // The update action; true when the update succeeded.
     bool ActionAggiornaExecute();
-    // Puts the installation back from a backup archive the user chose; throws when the archive
-    // cannot be used, in which case nothing was changed.
+    // Puts the installation back from a backup archive the user chose and says that it did;
+    // throws when the archive cannot be used, in which case nothing was changed.
     void RestoreFromBackup(const QString& archivePath);
 
 private:

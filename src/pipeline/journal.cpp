@@ -28,6 +28,8 @@ const QString SettingsKey = QStringLiteral("Impostazioni");
 const QString ScriptKey = QStringLiteral("Script in corso");
 const QString ServerBackupKey = QStringLiteral("Copia del database sul server");
 const QString VersionKey = QStringLiteral("Versione");
+const QString RestoreKey = QStringLiteral("Ripristino");
+const QString Yes = QStringLiteral("sì");
 const QString ApplyingPhase = QStringLiteral("applicazione");
 const QString AppliedPhase = QStringLiteral("applicato");
 
@@ -41,11 +43,18 @@ const QString ScriptInterruptedMessage = QStringLiteral(
     "database prima di aggiornare di nuovo.");
 const QString ServerBackupNote =
     QStringLiteral(" Copia del database fatta sul server prima degli script: %1.");
+const QString RestoreFinishedMessage =
+    QStringLiteral("L'ultimo ripristino non era terminato: è stato concluso, l'installazione è "
+                   "tornata com'era nell'archivio %1.");
 const QString CompletedMessage = QStringLiteral(
     "L'ultimo aggiornamento era stato installato per intero ma non registrato: è stato concluso.");
 const QString UnfinishedPrefix =
     QStringLiteral("L'ultimo aggiornamento non è terminato e non è stato possibile ripristinare "
                    "l'installazione, che non è stata modificata ulteriormente; le copie dei file "
+                   "(.bak) sono conservate. ");
+const QString RestoreUnfinishedPrefix =
+    QStringLiteral("L'ultimo ripristino non è terminato e non è stato possibile concluderlo; "
+                   "l'installazione non è stata modificata ulteriormente e le copie dei file "
                    "(.bak) sono conservate. ");
 const QString ArchiveUnusableMessage =
     QStringLiteral("L'archivio di sicurezza %1 manca o è danneggiato: rimetterlo al suo posto, "
@@ -77,6 +86,7 @@ void WriteJournal(FileSystem& files, const UpdateJournal& journal) {
     text += Line(ScriptKey, journal.RunningScript);
     text += Line(ServerBackupKey, journal.ServerBackup);
     text += Line(VersionKey, journal.NewVelmoraVersion);
+    text += Line(RestoreKey, journal.Restoring ? Yes : QString());
     text += "[" + AddedSection.toUtf8() + "]\r\n";
     for (int i = 0; i < journal.AddedFiles.size(); ++i)
         text += Line(QString::number(i + 1), journal.AddedFiles[i]);
@@ -110,6 +120,7 @@ std::optional<UpdateJournal> ReadJournal() {
     journal.RunningScript = value(ScriptKey);
     journal.ServerBackup = value(ServerBackupKey);
     journal.NewVelmoraVersion = value(VersionKey);
+    journal.Restoring = value(RestoreKey) == Yes;
     for (int i = 1;; ++i) {
         const QString added = reader.ReadString(AddedSection, QString::number(i), QString());
         if (added.isEmpty())
@@ -158,6 +169,9 @@ void RecoverInterruptedUpdate(const Services& services) {
                 problem = ArchiveUnusableMessage.arg(archive);
             else if (result == RollbackResult::StagingFailed)
                 problem = StagingFailedMessage.arg(archive);
+            else if (journal->Restoring)
+                told =
+                    RestoreFinishedMessage.arg(QuoteSingle(QFileInfo(journal->Archive).fileName()));
             else if (!journal->RunningScript.isEmpty() && journal->DatabasePath.isEmpty())
                 told = ScriptInterruptedMessage.arg(QuoteSingle(journal->RunningScript)) +
                        (journal->ServerBackup.isEmpty()
@@ -170,8 +184,9 @@ void RecoverInterruptedUpdate(const Services& services) {
         problem = FailedRollbackMessage.arg(error.Message());
     }
     if (!problem.isEmpty()) {
-        services.Ui.AppendLog(UnfinishedPrefix + problem);
-        throw OrvantoError(UnfinishedPrefix + problem);
+        problem.prepend(journal->Restoring ? RestoreUnfinishedPrefix : UnfinishedPrefix);
+        services.Ui.AppendLog(problem);
+        throw OrvantoError(problem);
     }
     services.Ui.AppendLog(told);
     // It tells of an earlier run, which this one has ended; what this run was asked to do goes on

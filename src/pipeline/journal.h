@@ -32,6 +32,9 @@ struct UpdateJournal {
     QString ServerBackup;
     // Velmora's version to record once everything is applied.
     QString NewVelmoraVersion;
+    // A restore the person chose rather than the rollback of an update: installed files that the
+    // archive lacks are moved aside, and of the settings only Velmora's version comes back.
+    bool Restoring = false;
 
     bool operator==(const UpdateJournal&) const = default;
 };

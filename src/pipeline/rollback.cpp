@@ -9,6 +9,7 @@
 #include "core/stoprequest.h"
 #include "core/workfolder.h"
 #include "environment/databaseconnection.h"
+#include "environment/inifile.h"
 #include "environment/lowlevel.h"
 #include "pipeline/commandrunner.h"
 #include "pipeline/journal.h"
@@ -42,6 +43,25 @@ RollbackResult Stage(FileSystem& files, RunLog& log, const QString& archive,
         files.SyncFile(staging + name);
     files.SyncFolder(staging);
     return RollbackResult::Done;
+}
+
+const QString MainSection = QStringLiteral("PRINCIPALE");
+const QString VersionKey = QStringLiteral("Versione");
+
+// Writes into the settings file Velmora's version as the staged copy of it holds it, leaving the
+// rest of the file as it is; nothing changes when the archive holds no settings file, when that
+// lacks the key, or when the version is already the same. Returns whether it wrote.
+bool RestoreVersion(FileSystem& files, const QString& staging, const QString& settings) {
+    if (settings.isEmpty())
+        return false;
+    QFile staged(staging + QFileInfo(FollowLinks(settings)).fileName());
+    if (!staged.open(QIODevice::ReadOnly))
+        return false;
+    const QString archived = IniText(staged.readAll()).ReadString(MainSection, VersionKey, {});
+    if (archived.isNull() || IniFile(settings).ReadString(MainSection, VersionKey, {}) == archived)
+        return false;
+    WriteIniValue(files, settings, MainSection, VersionKey, archived);
+    return true;
 }
 
 } // namespace
@@ -80,16 +100,26 @@ RollbackResult RollBack(const Services& services, const UpdateJournal& journal) 
         if (file.ComponentName == Component::Archiver || file.ComponentName == Component::Schema)
             continue;
         const QString target = InstalledPath(file);
-        if (!put(file.FileName, target, true) && journal.AddedFiles.contains(target)) {
+        if (put(file.FileName, target, true))
+            continue;
+        if (journal.AddedFiles.contains(target)) {
             files.Remove(target);
+            touched.append(target);
+        } else if (journal.Restoring && QFileInfo(target).isFile()) {
+            // Not part of the installation the archive holds: it stays only as its kept copy.
+            ThrowIfStopped();
+            files.Remove(KeptCopyPath(target));
+            files.Rename(target, KeptCopyPath(target));
             touched.append(target);
         }
     }
     services.Connection.Close();
     if (!journal.DatabasePath.isEmpty())
         put(QFileInfo(journal.DatabasePath).fileName(), journal.DatabasePath, false);
-    // A settings file that is a link gets its content back where the link leads.
-    if (!journal.SettingsPath.isEmpty())
+    // A settings file that is a link gets its content, or its version, back where the link leads.
+    if (journal.Restoring)
+        RestoreVersion(files, staging, journal.SettingsPath);
+    else if (!journal.SettingsPath.isEmpty())
         put(QFileInfo(journal.SettingsPath).fileName(), FollowLinks(journal.SettingsPath), false);
     files.SyncFoldersOf(touched);
     RemoveJournal(files);
@@ -100,6 +130,8 @@ RollbackResult RollBack(const Services& services, const UpdateJournal& journal) 
 RollbackResult RestoreBackup(const Services& services, const QString& archive) {
     UpdateJournal journal;
     journal.Archive = archive;
+    journal.Restoring = true;
+    journal.SettingsPath = FindSettingsFile();
     if (!services.Run.DatabasePath.isEmpty())
         journal.DatabasePath = JoinPath(GetProgramFolder(), services.Run.DatabasePath);
     return RollBack(services, journal);

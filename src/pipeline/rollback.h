@@ -27,5 +27,7 @@ enum class RollbackResult {
 RollbackResult RollBack(const Services& services, const UpdateJournal& journal);
 
 // The restore action: puts back a backup archive the person chose, with the database when the
-// archive holds it; the settings file is left as it is.
+// archive holds it. Installed files the archive lacks are moved aside to their kept copies; of the
+// settings file only Velmora's version is put back, as the archived copy holds it. Interrupted, it
+// is finished by the next start like a rollback.
 RollbackResult RestoreBackup(const Services& services, const QString& archive);

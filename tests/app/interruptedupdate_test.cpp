@@ -2,6 +2,7 @@
 #include "support/installationsnapshot.h"
 #include "support/smalldisk.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -169,5 +170,73 @@ TEST(InterruptedUpdate, KilledAroundItsOwnReplacementTheUpdaterIsStillThere) {
         EXPECT_EQ(site.Read("Orvanto"), updater) << row.Case;
         EXPECT_FALSE(QFile::exists(site.ProgramFolder() + "Orvo/aggiornamento-in-corso.ini"))
             << row.Case;
+    }
+}
+
+TEST(InterruptedUpdate, ARestoreEndsWithTheArchivedInstallationWhetherOrNotItWasKilledHalfWay) {
+    const auto updated = [](DemoSite& site) {
+        // The update adds BlokPlanner.dll: the restore must leave it only as a kept copy.
+        EXPECT_TRUE(QFile::remove(site.ProgramFolder() + "BlokPlanner.dll"));
+        const InstallationSnapshot before = TakeSnapshot(site);
+        EXPECT_EQ(site.Run({"--update"}).ExitCode, 0);
+        EXPECT_NE(TakeSnapshot(site), before);
+        return before;
+    };
+    const auto archive = [](const DemoSite& site) {
+        return QDir(site.ProgramFolder() + "Orvo/Backup").entryList({"*.7z"}).value(0);
+    };
+    const QStringList renames = [&] {
+        DemoSite site;
+        updated(site);
+        return site.RenamesDuring({"--restore", archive(site), "--yes"});
+    }();
+    int killAt = 0;
+    while (killAt < renames.size() && !renames[killAt].contains("Orvo/Ripristino/Velmora.exe|"))
+        ++killAt;
+    ASSERT_LT(killAt, renames.size()) << renames.join('\n').toStdString();
+
+    const struct {
+        const char* Case;
+        // Before which rename the restore is killed; none when 0.
+        int KillAt;
+    } table[] = {{"in one go", 0}, {"killed half-way", killAt + 1}};
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.Case);
+        DemoSite site;
+        const InstallationSnapshot before = updated(site);
+        const QString name = archive(site);
+        const QStringList wrapper =
+            row.KillAt == 0
+                ? QStringList()
+                : QStringList{
+                      "strace", "-qq",
+                      "-o",     "/dev/null",
+                      "-e",     "trace=rename",
+                      "-e",     QString("inject=rename:signal=SIGKILL:when=%1").arg(row.KillAt)};
+        const DemoSite::Result restore = site.Run({"--restore", name, "--yes"}, wrapper);
+        if (row.KillAt == 0) {
+            EXPECT_EQ(restore.ExitCode, 0) << restore.Errors.toStdString();
+            EXPECT_EQ(restore.Output.split('\n').filter(name + "\tripristinato").size(), 1)
+                << restore.Output.toStdString();
+            EXPECT_TRUE(restore.Errors.contains("Ripristino completato: l'installazione è tornata "
+                                                "com'era nell'archivio '" +
+                                                name + "'."))
+                << restore.Errors.toStdString();
+        } else {
+            EXPECT_NE(restore.ExitCode, 0);
+            ASSERT_TRUE(QFile::exists(site.ProgramFolder() + "Orvo/aggiornamento-in-corso.ini"));
+        }
+
+        // Velmora is the archived one again, and its version says so: the check proposes the
+        // newer release once more, and the kept copies of the later one are gone.
+        const DemoSite::Result next = site.Run({"--check"});
+        EXPECT_EQ(next.ExitCode, 3) << next.Errors.toStdString();
+        EXPECT_EQ(next.Errors.contains("L'ultimo ripristino non era terminato: è stato concluso"),
+                  row.KillAt != 0)
+            << next.Errors.toStdString();
+        EXPECT_FALSE(next.Errors.contains("L'ultimo aggiornamento")) << next.Errors.toStdString();
+        EXPECT_TRUE(next.Output.contains("Velmora\t3.11.0\t3.12.0")) << next.Output.toStdString();
+        EXPECT_EQ(TakeSnapshot(site), before);
+        EXPECT_FALSE(QFile::exists(site.ProgramFolder() + "BlokPlanner.bak"));
     }
 }

@@ -121,20 +121,74 @@ TEST(OwnersAndModes, AreKeptByUpdatesRollbacksRestoresAndRecoveries) {
         EXPECT_EQ(made.Group, nogroup->gr_gid) << archive.toStdString();
     }
 
-    // The restore of the archive made before that update.
+    // The restore of the archive made before that update: the file the update added is left
+    // only as its kept copy, and Velmora's version is the archived one.
     const DemoSite::Result restore = RunPrivately(site, "--restore " + archives.last() + " --yes");
     EXPECT_EQ(restore.ExitCode, 0) << restore.Errors.toStdString();
-    EXPECT_EQ(Differences(updated, Installation(site)).toStdString(), "") << "after the restore";
-    EXPECT_TRUE(site.Read("velmora.ini").contains("Versione=3.12.0"))
-        << "the restore leaves the settings";
+    EXPECT_EQ(Differences(before, Installation(site)).toStdString(), "") << "after the restore";
+    EXPECT_TRUE(site.Read("velmora.ini").contains("Versione=3.11.0"));
     EXPECT_TRUE(site.Read("Velmora.exe").startsWith("Velmora 3.11.0"));
 
     // A failed update (its script fails): the rollback puts back files and database as they were.
     site.PublishFailingScript();
     const DemoSite::Result failed = RunPrivately(site, "--update");
     EXPECT_EQ(failed.ExitCode, 4) << failed.Errors.toStdString();
-    EXPECT_EQ(Differences(updated, Installation(site)).toStdString(), "") << "after the rollback";
+    EXPECT_EQ(Differences(before, Installation(site)).toStdString(), "") << "after the rollback";
     EXPECT_EQ(QueryValue(site.DatabaseFile(),
                          "SELECT CAST(RDB$DESCRIPTION AS VARCHAR(20)) FROM RDB$DATABASE"),
               "205");
+}
+
+TEST(OwnersAndModes, ASettingsFileBehindALinkIsWrittenWhereTheLinkLeadsAndKeepsItsOwner) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "giving the settings to another user needs root";
+    DemoSite site;
+    // velmora.ini lives in a folder of its own, belongs to Velmora's users and is writable by
+    // their group; the program folder holds a relative link to it.
+    const QString link = site.ProgramFolder() + "velmora.ini";
+    const QString target = site.Folder() + "/impostazioni/velmora.ini";
+    ASSERT_EQ(site.Shell("mkdir '" + site.Folder() + "/impostazioni' && mv '" + link + "' '" +
+                         target + "' && chown -R nobody:nogroup '" + site.Folder() +
+                         "/impostazioni' && chmod 0664 '" + target + "' && ln -s " +
+                         "../impostazioni/velmora.ini '" + link + "'")
+                  .ExitCode,
+              0);
+    // What the person keeps in the settings besides the version stays through every run.
+    const QByteArray personal = "[UTENTE]\r\nTema=scuro\r\n";
+    {
+        QFile file(target);
+        ASSERT_TRUE(file.open(QIODevice::Append) && file.write(personal) == personal.size());
+    }
+    const Attributes owned = Of(target);
+    const auto settings = [&] {
+        QFile file(target);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const auto firstArchive = [&] {
+        return QDir(site.ProgramFolder() + "Orvo/Backup").entryList({"*.7z"}, QDir::Files).value(0);
+    };
+    const struct {
+        const char* Step;
+        bool FailingScript;
+        // "ARCHIVE" stands for the archive the update made.
+        QString Arguments;
+        int ExitCode;
+        const char* Version;
+    } steps[] = {
+        {"the update", false, "--update", 0, "Versione=3.12.0"},
+        {"the restore", false, "--restore ARCHIVE --yes", 0, "Versione=3.11.0"},
+        {"a failed update", true, "--update", 4, "Versione=3.11.0"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.Step);
+        if (step.FailingScript)
+            site.PublishFailingScript();
+        const DemoSite::Result run =
+            RunPrivately(site, QString(step.Arguments).replace("ARCHIVE", firstArchive()));
+        EXPECT_EQ(run.ExitCode, step.ExitCode) << run.Errors.toStdString();
+        EXPECT_TRUE(QFileInfo(link).isSymLink()) << "the link stays a link";
+        EXPECT_EQ(Describe(Of(target)).toStdString(), Describe(owned).toStdString());
+        EXPECT_TRUE(settings().contains(step.Version)) << settings().toStdString();
+        EXPECT_TRUE(settings().endsWith(personal)) << settings().toStdString();
+    }
 }

@@ -21,6 +21,7 @@ TEST(Journal, KeepsEveryValueAsWritten) {
     journal.AddedFiles = {"/v/BlokPlanner.dll", "/v/intl/fbintl.conf", "/v/a=b;c.dll"};
     journal.RunningScript = "modifiche206.sql";
     journal.NewVelmoraVersion = "3.12.0";
+    journal.Restoring = true;
     WriteJournal(site.Files, journal);
     EXPECT_EQ(ReadJournal(), journal);
     RemoveJournal(site.Files);

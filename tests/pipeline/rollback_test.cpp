@@ -45,7 +45,7 @@ protected:
 
 } // namespace
 
-TEST_F(RollbackTest, PutsBackEveryArchivedFileAndKeepsThePresentOnesAside) {
+TEST_F(RollbackTest, ARestorePutsBackEveryArchivedFileAndTheVersionKeepingThePresentOnesAside) {
     Site.Run.BackupFolder = Site.Install.ProgramFolder() + "Orvo/Back up/";
     Install("Velmora.exe", "program 1");
     Install("BlokCore.dll", "core 1");
@@ -53,6 +53,7 @@ TEST_F(RollbackTest, PutsBackEveryArchivedFileAndKeepsThePresentOnesAside) {
     Install("intl/fbintl.conf", "intl 1");
     Install("Orvanto", "updater 1");
     Install("7za.exe", "archiver 1");
+    Install("velmora.ini", "[PRINCIPALE]\r\nVersione=3.11.0\r\nTema=chiaro\r\n");
     const QString archive = Backup();
 
     Install("Velmora.exe", "program 2");
@@ -62,22 +63,31 @@ TEST_F(RollbackTest, PutsBackEveryArchivedFileAndKeepsThePresentOnesAside) {
     Install("Orvanto", "updater 2");
     Install("7za.exe", "archiver 2");
     Install("BlokJobs.dll", "jobs, installed after the backup");
+    Install("velmora.ini", "[PRINCIPALE]\r\nVersione=3.12.0\r\nTema=scuro\r\n");
 
     EXPECT_EQ(RestoreBackup(Site.Steps, archive), RollbackResult::Done);
     const struct {
         const char* File;
         QByteArray Content;
     } expected[] = {
-        {"Velmora.exe", "program 1"},  {"Velmora.bak", "program 2"},
-        {"BlokCore.dll", "core 1"},    {"BlokCore.bak", "core 2"},
-        {"BlokStock.dll", "stock 1"},  {"intl/fbintl.conf", "intl 1"},
-        {"intl/fbintl.bak", "intl 1"}, {"Orvanto", "updater 1"},
-        {"Orvanto.bak", "updater 2"},  {"7za.exe", "archiver 2"},
-        {"7za.bak", "<missing>"},      {"BlokJobs.dll", "jobs, installed after the backup"},
-        {"BlokJobs.bak", "<missing>"},
+        {"Velmora.exe", "program 1"},
+        {"Velmora.bak", "program 2"},
+        {"BlokCore.dll", "core 1"},
+        {"BlokCore.bak", "core 2"},
+        {"BlokStock.dll", "stock 1"},
+        {"intl/fbintl.conf", "intl 1"},
+        {"intl/fbintl.bak", "intl 1"},
+        {"Orvanto", "updater 1"},
+        {"Orvanto.bak", "updater 2"},
+        {"7za.exe", "archiver 2"},
+        {"7za.bak", "<missing>"},
+        {"BlokJobs.dll", "<missing>"},
+        {"BlokJobs.bak", "jobs, installed after the backup"},
+        // Only the version comes back; the rest stays as the person left it.
+        {"velmora.ini", "[PRINCIPALE]\r\nVersione=3.11.0\r\nTema=scuro\r\n"},
     };
     for (const auto& file : expected)
-        EXPECT_EQ(Installed(file.File), file.Content) << file.File;
+        EXPECT_EQ(Installed(file.File).toStdString(), file.Content.toStdString()) << file.File;
 }
 
 TEST_F(RollbackTest, PutsBackTheDatabaseOnlyFromAnArchiveThatHoldsIt) {
