@@ -447,8 +447,11 @@ void TFormOrvanto::ActionRipristinaExecute() {
     Guarded([this] {
         const std::optional<QString> archive =
             RestoreDialog->ChooseArchive(Flow->State().BackupFolder);
-        if (archive)
-            Flow->RestoreFromBackup(JoinPath(Flow->State().BackupFolder, *archive));
+        if (!archive)
+            return;
+        Flow->RestoreFromBackup(JoinPath(Flow->State().BackupFolder, *archive));
+        // The list shows what the restored installation lacks, and the kept copies go.
+        Flow->ResetAndCheck();
     });
 }
 

@@ -6,8 +6,10 @@
 #include "support/firebirdfixture.h"
 #include "support/modalanswer.h"
 
+#include <QPushButton>
 #include <QTableWidget>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <QtTest>
 
 // The update through the real window: the user unticks one proposed component and presses
@@ -56,6 +58,24 @@ private slots:
         QCOMPARE(list->rowCount(), 1);
         QCOMPARE(list->item(0, 0)->text(), QString("7za"));
         QCOMPARE(list->item(0, 1)->text(), QString("16.2.0.0"));
+
+        // The restore of the archive that update made, chosen in the window: the window says it
+        // is done and checks again, and Velmora is proposed once more.
+        ModalAnswer confirm(QMessageBox::Yes);
+        QTimer::singleShot(50, [&dialog] {
+            auto* rows = dialog.findChild<QTreeWidget*>("ListViewBackup");
+            rows->setCurrentItem(rows->topLevelItem(0));
+            dialog.findChild<QPushButton*>("ButtonOk")->click();
+        });
+        window.findChild<QAction*>("ActionRipristina")->trigger();
+        QVERIFY(confirm.Answered());
+        QVERIFY2(unexpected.Text().startsWith("Ripristino completato: l'installazione è tornata "
+                                              "com'era nell'archivio '"),
+                 qPrintable(unexpected.Text()));
+        QVERIFY(site.Read("Velmora.exe").startsWith("Velmora 3.11.0"));
+        QCOMPARE(list->rowCount(), 3);
+        QCOMPARE(list->item(0, 0)->text(), QString("Velmora"));
+        QCOMPARE(list->item(0, 1)->text(), QString("3.11.0"));
         OverrideProgramFolder(QString());
     }
 };

@@ -9,8 +9,8 @@
 #include <functional>
 #include <memory>
 
-// Answers the next modal message box with a button, recording its text: a modal box blocks the
-// click that opens it, so the answer is armed before the click.
+// Answers the next modal message box that has the button with it, recording its text: a modal box
+// blocks the click that opens it, so the answer is armed before the click.
 class ModalAnswer {
 public:
     explicit ModalAnswer(QMessageBox::StandardButton button) : State(std::make_shared<Shared>()) {
@@ -35,7 +35,8 @@ private:
     static void Poll(const std::shared_ptr<Shared>& state) {
         QTimer::singleShot(20, [state] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box == nullptr) {
+            // A box without that button is another answer's.
+            if (box == nullptr || box->button(state->Button) == nullptr) {
                 Poll(state);
                 return;
             }
