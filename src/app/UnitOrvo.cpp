@@ -5,6 +5,7 @@
 #include "environment/lowlevel.h"
 #include "platform/desktopwindows.h"
 #include "restore/UnitRipristina.h"
+#include "restore/questionbox.h"
 
 #include <QAction>
 #include <QApplication>
@@ -484,9 +485,7 @@ void TFormOrvanto::ShowMessage(const QString& text, MessageKind) {
 }
 
 bool TFormOrvanto::AskYesNo(const QString& text) {
-    return StopSignal() == 0 &&
-           QMessageBox::question(this, Title, text, QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
+    return StopSignal() == 0 && AskQuestion(this, Title, text);
 }
 
 void TFormOrvanto::ShowError(const QString& text) {

@@ -1,10 +1,10 @@
 #include "restore/UnitRipristina.h"
 
 #include "restore/backuplist.h"
+#include "restore/questionbox.h"
 
 #include <QApplication>
 #include <QHeaderView>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTreeWidget>
@@ -84,10 +84,7 @@ bool TFormRipristina::Confirmed() {
     const QList<QTreeWidgetItem*> selected = ListViewBackup->selectedItems();
     if (selected.isEmpty())
         return false;
-    const QMessageBox::StandardButton answer =
-        QMessageBox::question(this, windowTitle(), RestoreQuestion(selected.first()->text(0)),
-                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer != QMessageBox::Yes) {
+    if (!AskQuestion(this, windowTitle(), RestoreQuestion(selected.first()->text(0)))) {
         ListViewBackup->clearSelection();
         ListViewBackup->setCurrentItem(nullptr);
     }

@@ -113,6 +113,27 @@ private slots:
         QCOMPARE(window.findChild<QToolButton*>("ButtonImpostazioni")->width(), 30);
     }
 
+    // Questions read "Sì" and "No" and default to No.
+    void questionsInItalian() {
+        struct Case {
+            QMessageBox::StandardButton answer;
+            bool yes;
+        };
+        const Case cases[] = {{QMessageBox::Yes, true}, {QMessageBox::No, false}};
+        for (const Case& c : cases) {
+            TFormRipristina dialog;
+            TFormOrvanto window({}, &dialog);
+            ModalAnswer answer(c.answer);
+            QCOMPARE(window.AskYesNo("Procedere?"), c.yes);
+            QVERIFY(answer.Answered());
+            QCOMPARE(answer.Text(), QString("Procedere?"));
+            QCOMPARE(answer.Icon(), QMessageBox::Question);
+            QCOMPARE(answer.ButtonText(QMessageBox::Yes), QString::fromUtf8("Sì"));
+            QCOMPARE(answer.ButtonText(QMessageBox::No), QString("No"));
+            QCOMPARE(answer.DefaultButton(), QMessageBox::No);
+        }
+    }
+
     void infoCardFromSettings() {
         struct Case {
             QByteArray settings;

@@ -86,6 +86,8 @@ private slots:
         QCOMPARE(answer.Text(), QString("Ripristinare l'archivio '250101_000000_l''ultimo.7z'?"));
         QCOMPARE(answer.DefaultButton(), QMessageBox::No);
         QCOMPARE(answer.Icon(), QMessageBox::Question);
+        QCOMPARE(answer.ButtonText(QMessageBox::Yes), QString::fromUtf8("Sì"));
+        QCOMPARE(answer.ButtonText(QMessageBox::No), QString("No"));
         QCOMPARE(choice.value_or(""), QString("250101_000000_l'ultimo.7z"));
     }
 
