@@ -6,6 +6,7 @@
 #include "platform/desktopwindows.h"
 #include "restore/UnitRipristina.h"
 #include "restore/questionbox.h"
+#include "restore/windowfont.h"
 
 #include <QAction>
 #include <QApplication>
@@ -44,15 +45,6 @@ constexpr int ClientHeight = 373;
 constexpr int ColumnWidths[] = {300, 100, 100, 130};
 // How often the window looks for a request to stop the run.
 constexpr int StopWatchMilliseconds = 250;
-
-// Segoe UI, or the closest sans-serif face the system has.
-QFont SegoeUi(int pixels) {
-    QFont font;
-    font.setFamilies({"Segoe UI", "Open Sans", "Liberation Sans", "DejaVu Sans"});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixels);
-    return font;
-}
 
 // Read-only fields show the beginning of their text, where a path starts.
 void ShowText(QLineEdit* edit, const QString& text) {
@@ -145,7 +137,7 @@ void TFormOrvanto::BuildLayout() {
     setObjectName(QStringLiteral("FormOrvanto"));
     setWindowTitle(Title);
     setWindowIcon(ProgramIcon());
-    setFont(SegoeUi(16));
+    setFont(WindowFont());
     setFixedSize(ClientWidth, ClientHeight);
     if (const QScreen* screen = QApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());

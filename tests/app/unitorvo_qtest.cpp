@@ -18,6 +18,7 @@
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <QtTest>
 
 class UnitOrvoTest : public QObject {
@@ -132,6 +133,13 @@ private slots:
             QCOMPARE(answer.ButtonText(QMessageBox::No), QString("No"));
             QCOMPARE(answer.DefaultButton(), QMessageBox::No);
         }
+    }
+
+    void restoreDialogWritesLikeTheChecklist() {
+        TFormRipristina dialog;
+        TFormOrvanto window({}, &dialog);
+        QCOMPARE(dialog.findChild<QTreeWidget*>("ListViewBackup")->font(),
+                 window.findChild<QTableWidget*>("ListViewVersioni")->font());
     }
 
     void infoCardFromSettings() {
