@@ -33,6 +33,8 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <iterator>
+#include <numeric>
 
 namespace {
 
@@ -40,9 +42,9 @@ const QString Title = QStringLiteral("Orvanto");
 const QString ProgressHint = QStringLiteral("Stato di avanzamento dell'aggiornamento");
 const QColor SkyBlue(0xA6, 0xCA, 0xF0);
 const QColor MoneyGreen(0xC0, 0xDC, 0xC0);
-constexpr int ClientWidth = 610;
 constexpr int ClientHeight = 373;
 constexpr int ColumnWidths[] = {300, 100, 100, 130};
+constexpr int ChecklistWidth = std::accumulate(std::begin(ColumnWidths), std::end(ColumnWidths), 0);
 // How often the window looks for a request to stop the run.
 constexpr int StopWatchMilliseconds = 250;
 
@@ -138,9 +140,6 @@ void TFormOrvanto::BuildLayout() {
     setWindowTitle(Title);
     setWindowIcon(ProgramIcon());
     setFont(WindowFont());
-    setFixedSize(ClientWidth, ClientHeight);
-    if (const QScreen* screen = QApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
 
     BuildActions();
     CardPanelMain = new QStackedWidget(this);
@@ -150,6 +149,11 @@ void TFormOrvanto::BuildLayout() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(CardPanelMain);
+
+    // As wide as the checklist's columns and its frame, so that every column shows whole.
+    setFixedSize(ChecklistWidth + 2 * ListViewVersioni->frameWidth(), ClientHeight);
+    if (const QScreen* screen = QApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
 }
 
 void TFormOrvanto::BuildActions() {
@@ -219,8 +223,6 @@ QWidget* TFormOrvanto::BuildMainCard() {
         ListViewVersioni->horizontalHeaderItem(column)->setTextAlignment(
             (column == 0 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter);
     }
-    // The four columns need 630 pixels and the window has 610: the list scrolls sideways.
-    ListViewVersioni->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     ListViewVersioni->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     ListViewVersioni->verticalHeader()->hide();
     ListViewVersioni->verticalHeader()->setDefaultSectionSize(24);

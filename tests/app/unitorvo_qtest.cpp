@@ -21,6 +21,19 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+namespace {
+
+// Shows the window and waits until the check that its first showing starts has ended: the check
+// runs inside one event, so once its log lines are there it is over.
+void ShowAfterCheck(TFormOrvanto& window) {
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    auto* log = window.findChild<QPlainTextEdit*>("MemoLog");
+    QTRY_VERIFY(!log->toPlainText().isEmpty());
+}
+
+} // namespace
+
 class UnitOrvoTest : public QObject {
     Q_OBJECT
 
@@ -43,7 +56,7 @@ private slots:
         TFormRipristina dialog;
         TFormOrvanto window({}, &dialog);
         QCOMPARE(window.windowTitle(), QString("Orvanto"));
-        QCOMPARE(window.size(), QSize(610, 373));
+        QCOMPARE(window.height(), 373);
         QCOMPARE(window.minimumSize(), window.maximumSize());
         QCOMPARE(window.font().pixelSize(), 16);
 
@@ -51,13 +64,6 @@ private slots:
         QVERIFY(list->showGrid());
         const QStringList captions = {"Componente", "Installato", "Disponibile", "Dimensione (KB)"};
         const int widths[] = {300, 100, 100, 130};
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        const int viewport = list->viewport()->width();
-        QVERIFY(viewport < 630);
-        // The columns keep their widths; the list scrolls sideways to show the rest.
-        QVERIFY(list->horizontalScrollBar()->isVisible());
-        QCOMPARE(list->horizontalScrollBar()->maximum(), 630 - viewport);
         for (int column = 0; column < 4; ++column) {
             QCOMPARE(list->horizontalHeaderItem(column)->text(), captions[column]);
             QCOMPARE(list->columnWidth(column), widths[column]);
@@ -112,6 +118,40 @@ private slots:
         QCOMPARE(window.findChild<QToolButton*>("BitBtnControlla")->width(), 100);
         QCOMPARE(window.findChild<QToolButton*>("ButtonNovita")->width(), 75);
         QCOMPARE(window.findChild<QToolButton*>("ButtonImpostazioni")->width(), 30);
+    }
+
+    // The four columns show whole, sizes of six digits included, with the checklist empty and
+    // with every component listed while both progress groups take their room.
+    void checklistColumnsShowWhole() {
+        struct Case {
+            QStringList components;
+            bool progressShown;
+        };
+        const Case cases[] = {
+            {{}, false},
+            {{"Orvanto", "Velmora", "7za", "Dbexpress", "Mappe", "Schema database", "Firebird"},
+             true},
+        };
+        for (const Case& c : cases) {
+            TFormRipristina dialog;
+            TFormOrvanto window({}, &dialog);
+            auto* list = window.findChild<QTableWidget*>("ListViewVersioni");
+            ShowAfterCheck(window);
+            for (const QString& component : c.components)
+                window.Run().State().Checklist.append(
+                    {component, {"3.11.0.0", "3.12.0.0", "123456"}, true});
+            window.ChecklistChanged();
+            window.SetDownloadVisible(c.progressShown);
+            window.SetUpdateVisible(c.progressShown);
+            QTest::qWait(50); // the layout and the scroll bars settle
+
+            QVERIFY(list->viewport()->width() >= 630);
+            QVERIFY(!list->horizontalScrollBar()->isVisible());
+            QVERIFY(!list->verticalScrollBar()->isVisible());
+            for (int row = 0; row < list->rowCount(); ++row)
+                QVERIFY(
+                    list->viewport()->rect().contains(list->visualItemRect(list->item(row, 3))));
+        }
     }
 
     // Questions read "Sì" and "No" and default to No.
