@@ -268,11 +268,16 @@ QWidget* TFormOrvanto::BuildMainCard() {
     connect(ButtonAggiorna, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         PopupMenuAggiorna->popup(ButtonAggiorna->mapToGlobal(at));
     });
+    // Once nothing is proposed (after an update, too) the update button hides, and its menu with
+    // it: "Ripristina" then takes its place.
+    ButtonRipristina = button("ButtonRipristina", ActionRipristina, 120, false);
+    ButtonRipristina->hide();
     QToolButton* novita = button("ButtonNovita", ActionNovita, 75, false);
     novita->setToolButtonStyle(Qt::ToolButtonTextOnly);
     QToolButton* impostazioni = button("ButtonImpostazioni", ActionImpostazioni, 30, false);
     buttons->addWidget(controlla);
     buttons->addWidget(ButtonAggiorna);
+    buttons->addWidget(ButtonRipristina);
     buttons->addWidget(novita);
     buttons->addStretch();
     buttons->addWidget(impostazioni);
@@ -553,6 +558,7 @@ void TFormOrvanto::ChecklistChanged() {
         }
     }
     ButtonAggiorna->setVisible(Flow->State().UpdateButtonVisible);
+    ButtonRipristina->setVisible(!Flow->State().UpdateButtonVisible);
     FillingList = false;
 }
 

@@ -32,6 +32,35 @@ void ShowAfterCheck(TFormOrvanto& window) {
     QTRY_VERIFY(!log->toPlainText().isEmpty());
 }
 
+// Whether `act` opens the restore dialog, through the menu it may pop up; the dialog is closed
+// without a choice. The menu entry is clicked from a posted call, outside the timer, so that the
+// timer still fires inside the dialog the click opens.
+bool OpensRestoreDialog(const std::function<void()>& act) {
+    bool opened = false;
+    bool chosen = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&opened, &chosen] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            for (QAction* entry : menu->actions())
+                if (entry->objectName() == "ActionRipristina" && !std::exchange(chosen, true))
+                    QMetaObject::invokeMethod(
+                        menu,
+                        [menu, entry] {
+                            QTest::mouseClick(menu, Qt::LeftButton, {},
+                                              menu->actionGeometry(entry).center());
+                        },
+                        Qt::QueuedConnection);
+        } else if (auto* dialog =
+                       qobject_cast<TFormRipristina*>(QApplication::activeModalWidget())) {
+            opened = true;
+            dialog->reject();
+        }
+    });
+    poll.start(20);
+    act();
+    return QTest::qWaitFor([&opened] { return opened; }, 2000);
+}
+
 } // namespace
 
 class UnitOrvoTest : public QObject {
@@ -151,6 +180,39 @@ private slots:
             for (int row = 0; row < list->rowCount(); ++row)
                 QVERIFY(
                     list->viewport()->rect().contains(list->visualItemRect(list->item(row, 3))));
+        }
+    }
+
+    // "Ripristina" stays a click away: in the update button's menu while the button shows, and on
+    // a button of its own once nothing is proposed (as after an update) and the update button
+    // hides. Alt+R opens it as well.
+    void restoreReachableWithTheMouse() {
+        struct Case {
+            bool showAll;
+            const char* button;
+            bool arrow;
+        };
+        const Case cases[] = {
+            {false, "ButtonRipristina", false},
+            {true, "ButtonAggiorna", true},
+        };
+        for (const Case& c : cases) {
+            TFormRipristina dialog;
+            TFormOrvanto window({}, &dialog);
+            ShowAfterCheck(window);
+            if (c.showAll)
+                window.findChild<QAction*>("ActionMostraTutto")->trigger();
+            QCOMPARE(window.findChild<QToolButton*>("ButtonAggiorna")->isHidden(), !c.showAll);
+
+            auto* button = window.findChild<QToolButton*>(c.button);
+            QVERIFY2(button != nullptr, c.button);
+            QVERIFY(button->isVisible());
+            QVERIFY(button->isEnabled());
+            const QPoint at(c.arrow ? button->width() - 6 : button->width() / 2,
+                            button->height() / 2);
+            QVERIFY(
+                OpensRestoreDialog([&] { QTest::keyClick(&window, Qt::Key_R, Qt::AltModifier); }));
+            QVERIFY(OpensRestoreDialog([&] { QTest::mouseClick(button, Qt::LeftButton, {}, at); }));
         }
     }
 
