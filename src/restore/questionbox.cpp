@@ -1,5 +1,7 @@
 #include "restore/questionbox.h"
 
+#include "restore/windowfont.h"
+
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -9,5 +11,6 @@ bool AskQuestion(QWidget* owner, const QString& title, const QString& text) {
     box.button(QMessageBox::No)->setText(QStringLiteral("&No"));
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
+    box.setFont(WindowFont());
     return box.exec() == QMessageBox::Yes;
 }

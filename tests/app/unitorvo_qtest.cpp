@@ -216,7 +216,7 @@ private slots:
         }
     }
 
-    // Questions read "Sì" and "No" and default to No.
+    // Questions read "Sì" and "No", default to No and write like the checklist.
     void questionsInItalian() {
         struct Case {
             QMessageBox::StandardButton answer;
@@ -234,6 +234,7 @@ private slots:
             QCOMPARE(answer.ButtonText(QMessageBox::Yes), QString::fromUtf8("Sì"));
             QCOMPARE(answer.ButtonText(QMessageBox::No), QString("No"));
             QCOMPARE(answer.DefaultButton(), QMessageBox::No);
+            QCOMPARE(answer.Font(), window.findChild<QTableWidget*>("ListViewVersioni")->font());
         }
     }
 

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFont>
 #include <QMap>
 #include <QMessageBox>
 #include <QPushButton>
@@ -23,6 +24,7 @@ public:
     QString Text() const { return State->Text; }
     QMessageBox::StandardButton DefaultButton() const { return State->Default; }
     QMessageBox::Icon Icon() const { return State->IconKind; }
+    QFont Font() const { return State->Font; }
     // The caption of one of the box's buttons as it reads, without its accelerator mark.
     QString ButtonText(QMessageBox::StandardButton button) const {
         return State->ButtonTexts.value(button);
@@ -36,6 +38,7 @@ private:
         QMessageBox::StandardButton Default = QMessageBox::NoButton;
         QMessageBox::Icon IconKind = QMessageBox::NoIcon;
         QMap<QMessageBox::StandardButton, QString> ButtonTexts;
+        QFont Font;
     };
 
     static void Poll(const std::shared_ptr<Shared>& state) {
@@ -47,6 +50,7 @@ private:
             }
             state->Text = box->text();
             state->IconKind = box->icon();
+            state->Font = box->font();
             for (QAbstractButton* button : box->buttons())
                 state->ButtonTexts.insert(box->standardButton(button), button->text().remove('&'));
             if (box->defaultButton() != nullptr)
