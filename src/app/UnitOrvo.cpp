@@ -5,6 +5,8 @@
 #include "environment/lowlevel.h"
 #include "platform/desktopwindows.h"
 #include "restore/UnitRipristina.h"
+#include "restore/questionbox.h"
+#include "restore/windowfont.h"
 
 #include <QAction>
 #include <QApplication>
@@ -31,6 +33,8 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <iterator>
+#include <numeric>
 
 namespace {
 
@@ -38,20 +42,11 @@ const QString Title = QStringLiteral("Orvanto");
 const QString ProgressHint = QStringLiteral("Stato di avanzamento dell'aggiornamento");
 const QColor SkyBlue(0xA6, 0xCA, 0xF0);
 const QColor MoneyGreen(0xC0, 0xDC, 0xC0);
-constexpr int ClientWidth = 610;
 constexpr int ClientHeight = 373;
 constexpr int ColumnWidths[] = {300, 100, 100, 130};
+constexpr int ChecklistWidth = std::accumulate(std::begin(ColumnWidths), std::end(ColumnWidths), 0);
 // How often the window looks for a request to stop the run.
 constexpr int StopWatchMilliseconds = 250;
-
-// Segoe UI, or the closest sans-serif face the system has.
-QFont SegoeUi(int pixels) {
-    QFont font;
-    font.setFamilies({"Segoe UI", "Open Sans", "Liberation Sans", "DejaVu Sans"});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixels);
-    return font;
-}
 
 // Read-only fields show the beginning of their text, where a path starts.
 void ShowText(QLineEdit* edit, const QString& text) {
@@ -144,10 +139,7 @@ void TFormOrvanto::BuildLayout() {
     setObjectName(QStringLiteral("FormOrvanto"));
     setWindowTitle(Title);
     setWindowIcon(ProgramIcon());
-    setFont(SegoeUi(16));
-    setFixedSize(ClientWidth, ClientHeight);
-    if (const QScreen* screen = QApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    setFont(WindowFont());
 
     BuildActions();
     CardPanelMain = new QStackedWidget(this);
@@ -157,6 +149,11 @@ void TFormOrvanto::BuildLayout() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(CardPanelMain);
+
+    // As wide as the checklist's columns and its frame, so that every column shows whole.
+    setFixedSize(ChecklistWidth + 2 * ListViewVersioni->frameWidth(), ClientHeight);
+    if (const QScreen* screen = QApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
 }
 
 void TFormOrvanto::BuildActions() {
@@ -226,8 +223,6 @@ QWidget* TFormOrvanto::BuildMainCard() {
         ListViewVersioni->horizontalHeaderItem(column)->setTextAlignment(
             (column == 0 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter);
     }
-    // The four columns need 630 pixels and the window has 610: the list scrolls sideways.
-    ListViewVersioni->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     ListViewVersioni->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     ListViewVersioni->verticalHeader()->hide();
     ListViewVersioni->verticalHeader()->setDefaultSectionSize(24);
@@ -273,11 +268,16 @@ QWidget* TFormOrvanto::BuildMainCard() {
     connect(ButtonAggiorna, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         PopupMenuAggiorna->popup(ButtonAggiorna->mapToGlobal(at));
     });
+    // Once nothing is proposed (after an update, too) the update button hides, and its menu with
+    // it: "Ripristina" then takes its place.
+    ButtonRipristina = button("ButtonRipristina", ActionRipristina, 120, false);
+    ButtonRipristina->hide();
     QToolButton* novita = button("ButtonNovita", ActionNovita, 75, false);
     novita->setToolButtonStyle(Qt::ToolButtonTextOnly);
     QToolButton* impostazioni = button("ButtonImpostazioni", ActionImpostazioni, 30, false);
     buttons->addWidget(controlla);
     buttons->addWidget(ButtonAggiorna);
+    buttons->addWidget(ButtonRipristina);
     buttons->addWidget(novita);
     buttons->addStretch();
     buttons->addWidget(impostazioni);
@@ -487,9 +487,7 @@ void TFormOrvanto::ShowMessage(const QString& text, MessageKind) {
 }
 
 bool TFormOrvanto::AskYesNo(const QString& text) {
-    return StopSignal() == 0 &&
-           QMessageBox::question(this, Title, text, QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
+    return StopSignal() == 0 && AskQuestion(this, Title, text);
 }
 
 void TFormOrvanto::ShowError(const QString& text) {
@@ -563,6 +561,7 @@ void TFormOrvanto::ChecklistChanged() {
         }
     }
     ButtonAggiorna->setVisible(Flow->State().UpdateButtonVisible);
+    ButtonRipristina->setVisible(!Flow->State().UpdateButtonVisible);
     FillingList = false;
 }
 

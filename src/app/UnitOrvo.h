@@ -90,6 +90,7 @@ private:
     QGroupBox* GroupBoxAggiornamento = nullptr;
     QProgressBar* ProgressBarAggiornamento = nullptr;
     QToolButton* ButtonAggiorna = nullptr;
+    QToolButton* ButtonRipristina = nullptr;
     QCheckBox* CheckBoxRemoteUrl = nullptr;
     QCheckBox* CheckBoxEmbedded = nullptr;
     QLineEdit* EditApplicationPath = nullptr;

@@ -1,33 +1,43 @@
 #include "restore/UnitRipristina.h"
 
 #include "restore/backuplist.h"
+#include "restore/questionbox.h"
+#include "restore/windowfont.h"
 
 #include <QApplication>
+#include <QBoxLayout>
 #include <QHeaderView>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTreeWidget>
+
+namespace {
+
+// Wide enough for an archive's name and moment in the windows' font.
+constexpr int ColumnWidths[] = {240, 180};
+constexpr int ListHeight = 289;
+
+} // namespace
 
 TFormRipristina::TFormRipristina(QWidget* owner) : QDialog(owner) {
     setObjectName(QStringLiteral("FormRipristina"));
     setWindowTitle(QStringLiteral("Ripristina"));
-    QFont font;
-    font.setFamilies({"MS Sans Serif", "Liberation Sans", "DejaVu Sans"});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPointSize(8);
-    setFont(font);
-    setFixedSize(406, 330);
+    setFont(WindowFont());
     setModal(true);
 
     ListViewBackup = new QTreeWidget(this);
     ListViewBackup->setObjectName(QStringLiteral("ListViewBackup"));
-    ListViewBackup->setGeometry(0, 0, 406, 289);
     ListViewBackup->setColumnCount(2);
     ListViewBackup->setHeaderLabels({QStringLiteral("Archivio"), QStringLiteral("Data")});
     ListViewBackup->headerItem()->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
-    ListViewBackup->setColumnWidth(0, 200);
-    ListViewBackup->setColumnWidth(1, 180);
+    ListViewBackup->setColumnWidth(0, ColumnWidths[0]);
+    ListViewBackup->setColumnWidth(1, ColumnWidths[1]);
+    // Room for both columns beside a vertical scroll bar, which many archives bring.
+    ListViewBackup->setFixedSize(ColumnWidths[0] + ColumnWidths[1] +
+                                     2 * ListViewBackup->frameWidth() +
+                                     style()->pixelMetric(QStyle::PM_ScrollBarExtent),
+                                 ListHeight);
     ListViewBackup->setRootIsDecorated(false);
     ListViewBackup->setItemsExpandable(false);
     ListViewBackup->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -39,15 +49,28 @@ TFormRipristina::TFormRipristina(QWidget* owner) : QDialog(owner) {
 
     ButtonOk = new QPushButton(QStringLiteral("Ok"), this);
     ButtonOk->setObjectName(QStringLiteral("ButtonOk"));
-    ButtonOk->setGeometry(224, 300, 75, 25);
     ButtonOk->setDefault(true);
     connect(ButtonOk, &QPushButton::clicked, this, &TFormRipristina::ButtonOkClick);
 
     ButtonAnnulla = new QPushButton(QStringLiteral("Annulla"), this);
     ButtonAnnulla->setObjectName(QStringLiteral("ButtonAnnulla"));
-    ButtonAnnulla->setGeometry(320, 300, 75, 25);
     ButtonAnnulla->setAutoDefault(false);
     connect(ButtonAnnulla, &QPushButton::clicked, this, &QDialog::reject);
+
+    // The buttons at the bottom right, as large as their captions need; the dialog's size follows.
+    auto* buttons = new QHBoxLayout;
+    buttons->setContentsMargins(8, 8, 8, 8);
+    buttons->setSpacing(16);
+    buttons->addStretch();
+    buttons->addWidget(ButtonOk);
+    buttons->addWidget(ButtonAnnulla);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addWidget(ListViewBackup);
+    layout->addLayout(buttons);
+    layout->activate();
 
     setTabOrder(ListViewBackup, ButtonOk);
     setTabOrder(ButtonOk, ButtonAnnulla);
@@ -84,10 +107,7 @@ bool TFormRipristina::Confirmed() {
     const QList<QTreeWidgetItem*> selected = ListViewBackup->selectedItems();
     if (selected.isEmpty())
         return false;
-    const QMessageBox::StandardButton answer =
-        QMessageBox::question(this, windowTitle(), RestoreQuestion(selected.first()->text(0)),
-                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer != QMessageBox::Yes) {
+    if (!AskQuestion(this, windowTitle(), RestoreQuestion(selected.first()->text(0)))) {
         ListViewBackup->clearSelection();
         ListViewBackup->setCurrentItem(nullptr);
     }

@@ -18,7 +18,50 @@
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <QtTest>
+
+namespace {
+
+// Shows the window and waits until the check that its first showing starts has ended: the check
+// runs inside one event, so once its log lines are there it is over.
+void ShowAfterCheck(TFormOrvanto& window) {
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    auto* log = window.findChild<QPlainTextEdit*>("MemoLog");
+    QTRY_VERIFY(!log->toPlainText().isEmpty());
+}
+
+// Whether `act` opens the restore dialog, through the menu it may pop up; the dialog is closed
+// without a choice. The menu entry is clicked from a posted call, outside the timer, so that the
+// timer still fires inside the dialog the click opens.
+bool OpensRestoreDialog(const std::function<void()>& act) {
+    bool opened = false;
+    bool chosen = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&opened, &chosen] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            for (QAction* entry : menu->actions())
+                if (entry->objectName() == "ActionRipristina" && !std::exchange(chosen, true))
+                    QMetaObject::invokeMethod(
+                        menu,
+                        [menu, entry] {
+                            QTest::mouseClick(menu, Qt::LeftButton, {},
+                                              menu->actionGeometry(entry).center());
+                        },
+                        Qt::QueuedConnection);
+        } else if (auto* dialog =
+                       qobject_cast<TFormRipristina*>(QApplication::activeModalWidget())) {
+            opened = true;
+            dialog->reject();
+        }
+    });
+    poll.start(20);
+    act();
+    return QTest::qWaitFor([&opened] { return opened; }, 2000);
+}
+
+} // namespace
 
 class UnitOrvoTest : public QObject {
     Q_OBJECT
@@ -42,7 +85,7 @@ private slots:
         TFormRipristina dialog;
         TFormOrvanto window({}, &dialog);
         QCOMPARE(window.windowTitle(), QString("Orvanto"));
-        QCOMPARE(window.size(), QSize(610, 373));
+        QCOMPARE(window.height(), 373);
         QCOMPARE(window.minimumSize(), window.maximumSize());
         QCOMPARE(window.font().pixelSize(), 16);
 
@@ -50,13 +93,6 @@ private slots:
         QVERIFY(list->showGrid());
         const QStringList captions = {"Componente", "Installato", "Disponibile", "Dimensione (KB)"};
         const int widths[] = {300, 100, 100, 130};
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        const int viewport = list->viewport()->width();
-        QVERIFY(viewport < 630);
-        // The columns keep their widths; the list scrolls sideways to show the rest.
-        QVERIFY(list->horizontalScrollBar()->isVisible());
-        QCOMPARE(list->horizontalScrollBar()->maximum(), 630 - viewport);
         for (int column = 0; column < 4; ++column) {
             QCOMPARE(list->horizontalHeaderItem(column)->text(), captions[column]);
             QCOMPARE(list->columnWidth(column), widths[column]);
@@ -111,6 +147,102 @@ private slots:
         QCOMPARE(window.findChild<QToolButton*>("BitBtnControlla")->width(), 100);
         QCOMPARE(window.findChild<QToolButton*>("ButtonNovita")->width(), 75);
         QCOMPARE(window.findChild<QToolButton*>("ButtonImpostazioni")->width(), 30);
+    }
+
+    // The four columns show whole, sizes of six digits included, with the checklist empty and
+    // with every component listed while both progress groups take their room.
+    void checklistColumnsShowWhole() {
+        struct Case {
+            QStringList components;
+            bool progressShown;
+        };
+        const Case cases[] = {
+            {{}, false},
+            {{"Orvanto", "Velmora", "7za", "Dbexpress", "Mappe", "Schema database", "Firebird"},
+             true},
+        };
+        for (const Case& c : cases) {
+            TFormRipristina dialog;
+            TFormOrvanto window({}, &dialog);
+            auto* list = window.findChild<QTableWidget*>("ListViewVersioni");
+            ShowAfterCheck(window);
+            for (const QString& component : c.components)
+                window.Run().State().Checklist.append(
+                    {component, {"3.11.0.0", "3.12.0.0", "123456"}, true});
+            window.ChecklistChanged();
+            window.SetDownloadVisible(c.progressShown);
+            window.SetUpdateVisible(c.progressShown);
+            QTest::qWait(50); // the layout and the scroll bars settle
+
+            QVERIFY(list->viewport()->width() >= 630);
+            QVERIFY(!list->horizontalScrollBar()->isVisible());
+            QVERIFY(!list->verticalScrollBar()->isVisible());
+            for (int row = 0; row < list->rowCount(); ++row)
+                QVERIFY(
+                    list->viewport()->rect().contains(list->visualItemRect(list->item(row, 3))));
+        }
+    }
+
+    // "Ripristina" stays a click away: in the update button's menu while the button shows, and on
+    // a button of its own once nothing is proposed (as after an update) and the update button
+    // hides. Alt+R opens it as well.
+    void restoreReachableWithTheMouse() {
+        struct Case {
+            bool showAll;
+            const char* button;
+            bool arrow;
+        };
+        const Case cases[] = {
+            {false, "ButtonRipristina", false},
+            {true, "ButtonAggiorna", true},
+        };
+        for (const Case& c : cases) {
+            TFormRipristina dialog;
+            TFormOrvanto window({}, &dialog);
+            ShowAfterCheck(window);
+            if (c.showAll)
+                window.findChild<QAction*>("ActionMostraTutto")->trigger();
+            QCOMPARE(window.findChild<QToolButton*>("ButtonAggiorna")->isHidden(), !c.showAll);
+
+            auto* button = window.findChild<QToolButton*>(c.button);
+            QVERIFY2(button != nullptr, c.button);
+            QVERIFY(button->isVisible());
+            QVERIFY(button->isEnabled());
+            const QPoint at(c.arrow ? button->width() - 6 : button->width() / 2,
+                            button->height() / 2);
+            QVERIFY(
+                OpensRestoreDialog([&] { QTest::keyClick(&window, Qt::Key_R, Qt::AltModifier); }));
+            QVERIFY(OpensRestoreDialog([&] { QTest::mouseClick(button, Qt::LeftButton, {}, at); }));
+        }
+    }
+
+    // Questions read "Sì" and "No", default to No and write like the checklist.
+    void questionsInItalian() {
+        struct Case {
+            QMessageBox::StandardButton answer;
+            bool yes;
+        };
+        const Case cases[] = {{QMessageBox::Yes, true}, {QMessageBox::No, false}};
+        for (const Case& c : cases) {
+            TFormRipristina dialog;
+            TFormOrvanto window({}, &dialog);
+            ModalAnswer answer(c.answer);
+            QCOMPARE(window.AskYesNo("Procedere?"), c.yes);
+            QVERIFY(answer.Answered());
+            QCOMPARE(answer.Text(), QString("Procedere?"));
+            QCOMPARE(answer.Icon(), QMessageBox::Question);
+            QCOMPARE(answer.ButtonText(QMessageBox::Yes), QString::fromUtf8("Sì"));
+            QCOMPARE(answer.ButtonText(QMessageBox::No), QString("No"));
+            QCOMPARE(answer.DefaultButton(), QMessageBox::No);
+            QCOMPARE(answer.Font(), window.findChild<QTableWidget*>("ListViewVersioni")->font());
+        }
+    }
+
+    void restoreDialogWritesLikeTheChecklist() {
+        TFormRipristina dialog;
+        TFormOrvanto window({}, &dialog);
+        QCOMPARE(dialog.findChild<QTreeWidget*>("ListViewBackup")->font(),
+                 window.findChild<QTableWidget*>("ListViewVersioni")->font());
     }
 
     void infoCardFromSettings() {

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -44,14 +45,11 @@ private slots:
     void layoutAndListing() {
         TFormRipristina dialog;
         QCOMPARE(dialog.windowTitle(), QString("Ripristina"));
-        QCOMPARE(dialog.size(), QSize(406, 330));
         auto* ok = dialog.findChild<QPushButton*>("ButtonOk");
         auto* cancel = dialog.findChild<QPushButton*>("ButtonAnnulla");
         QCOMPARE(ok->text(), QString("Ok"));
-        QCOMPARE(ok->geometry(), QRect(224, 300, 75, 25));
         QVERIFY(ok->isDefault());
         QCOMPARE(cancel->text(), QString("Annulla"));
-        QCOMPARE(cancel->geometry(), QRect(320, 300, 75, 25));
 
         QStringList names;
         QStringList moments;
@@ -59,7 +57,7 @@ private slots:
         Run(dialog, Install->BackupFolder(), [&](QTreeWidget* list) {
             QCOMPARE(list->headerItem()->text(0), QString("Archivio"));
             QCOMPARE(list->headerItem()->text(1), QString("Data"));
-            QCOMPARE(list->columnWidth(0), 200);
+            QCOMPARE(list->columnWidth(0), 240);
             QCOMPARE(list->height(), 289);
             for (int i = 0; i < list->topLevelItemCount(); ++i) {
                 names.append(list->topLevelItem(i)->text(0));
@@ -75,6 +73,38 @@ private slots:
         QCOMPARE(selected, 0);
     }
 
+    // The dialog writes with the main window's font: names, moments and buttons fit whole, with a
+    // few archives and with enough of them for a vertical scroll bar.
+    void contentsFitTheFont() {
+        for (int more : {0, 30}) {
+            for (int day = 1; day <= more; ++day)
+                Install->WriteFile(
+                    QString("Velmora/Orvo/Backup/2403%1_120000.7z").arg(day, 2, 10, QChar('0')),
+                    "x");
+            TFormRipristina dialog;
+            QStringList misfits;
+            Run(dialog, Install->BackupFolder(), [&](QTreeWidget* list) {
+                const QAbstractItemView* view = list;
+                for (int column = 0; column < 2; ++column)
+                    if (list->columnWidth(column) < view->sizeHintForColumn(column))
+                        misfits.append(list->headerItem()->text(column));
+                if (list->header()->length() > list->viewport()->width() ||
+                    list->horizontalScrollBar()->isVisible())
+                    misfits.append("ListViewBackup");
+                for (const char* name : {"ButtonOk", "ButtonAnnulla"}) {
+                    auto* button = dialog.findChild<QPushButton*>(name);
+                    const QSize need = button->sizeHint();
+                    if (button->width() < need.width() || button->height() < need.height() ||
+                        !dialog.rect().contains(button->geometry()) ||
+                        button->geometry().intersects(list->geometry()))
+                        misfits.append(name);
+                }
+                dialog.reject();
+            });
+            QCOMPARE(misfits, QStringList());
+        }
+    }
+
     void okWithYesReturnsTheArchive() {
         TFormRipristina dialog;
         ModalAnswer answer(QMessageBox::Yes);
@@ -86,6 +116,8 @@ private slots:
         QCOMPARE(answer.Text(), QString("Ripristinare l'archivio '250101_000000_l''ultimo.7z'?"));
         QCOMPARE(answer.DefaultButton(), QMessageBox::No);
         QCOMPARE(answer.Icon(), QMessageBox::Question);
+        QCOMPARE(answer.ButtonText(QMessageBox::Yes), QString::fromUtf8("Sì"));
+        QCOMPARE(answer.ButtonText(QMessageBox::No), QString("No"));
         QCOMPARE(choice.value_or(""), QString("250101_000000_l'ultimo.7z"));
     }
 

@@ -2,6 +2,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFont>
+#include <QMap>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QString>
@@ -22,6 +24,11 @@ public:
     QString Text() const { return State->Text; }
     QMessageBox::StandardButton DefaultButton() const { return State->Default; }
     QMessageBox::Icon Icon() const { return State->IconKind; }
+    QFont Font() const { return State->Font; }
+    // The caption of one of the box's buttons as it reads, without its accelerator mark.
+    QString ButtonText(QMessageBox::StandardButton button) const {
+        return State->ButtonTexts.value(button);
+    }
 
 private:
     struct Shared {
@@ -30,6 +37,8 @@ private:
         QString Text;
         QMessageBox::StandardButton Default = QMessageBox::NoButton;
         QMessageBox::Icon IconKind = QMessageBox::NoIcon;
+        QMap<QMessageBox::StandardButton, QString> ButtonTexts;
+        QFont Font;
     };
 
     static void Poll(const std::shared_ptr<Shared>& state) {
@@ -42,6 +51,9 @@ private:
             }
             state->Text = box->text();
             state->IconKind = box->icon();
+            state->Font = box->font();
+            for (QAbstractButton* button : box->buttons())
+                state->ButtonTexts.insert(box->standardButton(button), button->text().remove('&'));
             if (box->defaultButton() != nullptr)
                 state->Default = box->standardButton(box->defaultButton());
             state->Answered = true;

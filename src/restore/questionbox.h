@@ -1,0 +1,8 @@
+#pragma once
+
+class QString;
+class QWidget;
+
+// Asks a question in a modal box written like the windows, with the buttons "Sì" and "No", "No"
+// the default (also what closing the box answers); true when the answer is "Sì".
+bool AskQuestion(QWidget* owner, const QString& title, const QString& text);
