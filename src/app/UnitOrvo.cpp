@@ -20,7 +20,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -483,7 +482,7 @@ void TFormOrvanto::ListViewItemChanged(QTableWidgetItem* item) {
 // headless commands' concern. Once the run is asked to stop, no box waits for an answer.
 void TFormOrvanto::ShowMessage(const QString& text, MessageKind) {
     if (StopSignal() == 0)
-        QMessageBox::information(this, Title, text);
+        ShowBox(this, QMessageBox::Information, Title, text);
 }
 
 bool TFormOrvanto::AskYesNo(const QString& text) {
@@ -492,7 +491,7 @@ bool TFormOrvanto::AskYesNo(const QString& text) {
 
 void TFormOrvanto::ShowError(const QString& text) {
     if (StopSignal() == 0)
-        QMessageBox::critical(this, Title, text);
+        ShowBox(this, QMessageBox::Critical, Title, text);
 }
 
 // The window keeps its message boxes to their fixed texts; the reasons are in the run log.

@@ -10,9 +10,9 @@
 #include "core/stoprequest.h"
 #include "platform/stopsignals.h"
 #include "restore/UnitRipristina.h"
+#include "restore/questionbox.h"
 
 #include <QApplication>
-#include <QMessageBox>
 #include <cstdio>
 
 ORVANTO_LEAK_SUPPRESSIONS
@@ -36,7 +36,7 @@ void TellBeforeStart(const QString& text) {
     char name[] = "Orvanto";
     char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
-    QMessageBox::information(nullptr, Title, text);
+    ShowBox(nullptr, QMessageBox::Information, Title, text);
 }
 
 int PrintFileVersion(const QString& path) {
@@ -57,7 +57,7 @@ int RunWindow(int argc, char* argv[]) {
         LogStartupFailure(QApplication::arguments().mid(1), ExceptionMessage(error),
                           ExitCode::StartupFailure);
         PrintLine(stderr, ExceptionMessage(error));
-        QMessageBox::critical(nullptr, Title, ExceptionMessage(error));
+        ShowBox(nullptr, QMessageBox::Critical, Title, ExceptionMessage(error));
         return ExitCode::StartupFailure;
     }
 }

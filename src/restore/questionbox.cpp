@@ -5,6 +5,12 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+void ShowBox(QWidget* owner, QMessageBox::Icon icon, const QString& title, const QString& text) {
+    QMessageBox box(icon, title, text, QMessageBox::Ok, owner);
+    box.setFont(WindowFont());
+    box.exec();
+}
+
 bool AskQuestion(QWidget* owner, const QString& title, const QString& text) {
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, owner);
     box.button(QMessageBox::Yes)->setText(QString::fromUtf8("&Sì"));

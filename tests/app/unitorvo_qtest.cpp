@@ -20,6 +20,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
+#include <functional>
 
 namespace {
 
@@ -234,6 +235,28 @@ private slots:
             QCOMPARE(answer.ButtonText(QMessageBox::Yes), QString::fromUtf8("Sì"));
             QCOMPARE(answer.ButtonText(QMessageBox::No), QString("No"));
             QCOMPARE(answer.DefaultButton(), QMessageBox::No);
+            QCOMPARE(answer.Font(), window.findChild<QTableWidget*>("ListViewVersioni")->font());
+        }
+    }
+
+    void messagesWriteLikeTheChecklist() {
+        struct Case {
+            std::function<void(TFormOrvanto&)> show;
+            QMessageBox::Icon icon;
+        };
+        const Case cases[] = {
+            {[](TFormOrvanto& window) { window.ShowMessage("Fatto.", MessageKind::Notice); },
+             QMessageBox::Information},
+            {[](TFormOrvanto& window) { window.ShowError("Fatto."); }, QMessageBox::Critical},
+        };
+        for (const Case& c : cases) {
+            TFormRipristina dialog;
+            TFormOrvanto window({}, &dialog);
+            ModalAnswer answer(QMessageBox::Ok);
+            c.show(window);
+            QVERIFY(answer.Answered());
+            QCOMPARE(answer.Text(), QString("Fatto."));
+            QCOMPARE(answer.Icon(), c.icon);
             QCOMPARE(answer.Font(), window.findChild<QTableWidget*>("ListViewVersioni")->font());
         }
     }
