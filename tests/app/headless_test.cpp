@@ -353,6 +353,25 @@ TEST(HeadlessRuns, ACheckTellsTheSameInTheSameOrderWhateverCannotBeReached) {
     }
 }
 
+// The check that follows a successful update asks only whether the catalogue changed: the server
+// answers "not modified" and the bytes verified at the start are read again, under a signature
+// fetched anew.
+TEST(HeadlessRuns, TheCheckAfterAnUpdateFetchesTheCatalogueOnlyWhenItChanged) {
+    DemoSite site;
+    const FileServer server(site.Folder() + "/site", {});
+    ServeFrom(site, server.BaseUrl() + "velmora/");
+    const DemoSite::Result run = site.Run({"--update", "--quiet"});
+    EXPECT_EQ(run.ExitCode, 0) << run.Errors.toStdString();
+    ExpectInstallation(site, Installation::Updated);
+    QStringList catalogue = server.Requests();
+    catalogue.removeIf([](const QString& request) { return !request.contains("/update.ini"); });
+    catalogue.sort();
+    EXPECT_EQ(catalogue.join('\n').toStdString(), "GET /velmora/update.ini - 200\n"
+                                                  "GET /velmora/update.ini - 304\n"
+                                                  "GET /velmora/update.ini.minisig - 200\n"
+                                                  "GET /velmora/update.ini.minisig - 200");
+}
+
 // The run log of a failed update: the check that runs again after the failure is marked as such,
 // and the message and outcome of the failure come after it on standard error and in the log.
 TEST(HeadlessRuns, TheFailureThatStoppedTheUpdateIsSaidLast) {
