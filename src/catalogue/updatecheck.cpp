@@ -13,6 +13,7 @@
 #include "core/services.h"
 #include "core/userinterface.h"
 #include "core/workfolder.h"
+#include "environment/databaseconnection.h"
 #include "environment/inifile.h"
 #include "environment/lowlevel.h"
 #include "pipeline/delta.h"
@@ -66,6 +67,28 @@ long long StrictWholeNumber(const QString& text) {
 
 struct Probed {
     QString Schema, Driver, Application, Firebird, WebViewLoader, Archiver;
+};
+
+// The database connection as the check found it: one that only the probes opened is closed again
+// unless the check goes on to use their answers, so that a catalogue that fails or is empty
+// leaves the database free, as when the probes ran after it.
+class ProbeConnection {
+public:
+    explicit ProbeConnection(FirebirdConnection& connection)
+        : Connection(connection), WasConnected(connection.IsConnected()) {}
+    ~ProbeConnection() {
+        if (!Kept && !WasConnected)
+            Connection.Close();
+    }
+    ProbeConnection(const ProbeConnection&) = delete;
+    ProbeConnection& operator=(const ProbeConnection&) = delete;
+
+    void Keep() { Kept = true; }
+
+private:
+    FirebirdConnection& Connection;
+    const bool WasConnected;
+    bool Kept = false;
 };
 
 Probed ProbeInstalled(const Services& services) {
@@ -292,6 +315,7 @@ void CheckWith(const Services& services, CatalogueFetch* started) {
         CatalogueFetch& fetch = started != nullptr ? *started : own.emplace(services);
         // The installed versions are read while the catalogue travels. What failed there is told
         // only once the catalogue turns out to need them, as if they had been read after it.
+        ProbeConnection connection(services.Connection);
         Probed installed;
         std::exception_ptr probeFailure;
         try {
@@ -312,6 +336,7 @@ void CheckWith(const Services& services, CatalogueFetch* started) {
         if (!catalogue.isEmpty()) {
             if (probeFailure)
                 std::rethrow_exception(probeFailure);
+            connection.Keep();
             Check(services).Run(catalogue, installed);
         }
     }
