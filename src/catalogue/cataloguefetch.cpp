@@ -50,6 +50,7 @@ std::vector<HttpRequest*> CatalogueFetch::Prepare(Ask ask) {
     const RunState& run = S.Run;
     CatalogueRequest.Address = run.RemoteUrl + CatalogueFileName;
     CatalogueRequest.Sink = &CatalogueBody;
+    CatalogueRequest.AtOnce = true;
     if (ask == Ask::IfChanged && run.LastCatalogue.Address == CatalogueRequest.Address) {
         CatalogueRequest.IfNoneMatch = run.LastCatalogue.ETag;
         CatalogueRequest.IfModifiedSince = run.LastCatalogue.LastModified;
@@ -58,6 +59,7 @@ std::vector<HttpRequest*> CatalogueFetch::Prepare(Ask ask) {
         return {&CatalogueRequest};
     SignatureRequest.Address = run.RemoteUrl + SignatureFileName;
     SignatureRequest.Sink = &SignatureBody;
+    SignatureRequest.AtOnce = true;
     return {&CatalogueRequest, &SignatureRequest};
 }
 

@@ -113,7 +113,7 @@ struct HttpClient::Transfer {
         curl_easy_setopt(Easy, CURLOPT_SSL_VERIFYHOST, tls.VerifyCertificate ? 2L : 0L);
         curl_easy_setopt(Easy, CURLOPT_CAINFO, CaFile.isEmpty() ? nullptr : CaFile.constData());
         // Concurrent requests to one server wait for a connection of the pool, or share one.
-        curl_easy_setopt(Easy, CURLOPT_PIPEWAIT, 1L);
+        curl_easy_setopt(Easy, CURLOPT_PIPEWAIT, request.AtOnce ? 0L : 1L);
         curl_easy_setopt(Easy, CURLOPT_HEADERFUNCTION, &Transfer::Header);
         curl_easy_setopt(Easy, CURLOPT_HEADERDATA, this);
         if (request.HeadOnly) {

@@ -52,6 +52,10 @@ struct HttpRequest {
     QByteArray IfNoneMatch;
     QByteArray IfModifiedSince;
     TransferLimits Limits = SmallFileLimits;
+    // Leaves at once on a connection of its own, rather than wait to learn whether a connection
+    // still being opened to the same server could carry it too (HTTP/2): for requests made
+    // together on a fresh start, which would otherwise go one after another over HTTP/1.1.
+    bool AtOnce = false;
 
     // The outcome: empty Error for success (a final status in 200-299).
     QString Error;
