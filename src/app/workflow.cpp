@@ -1,5 +1,6 @@
 #include "app/workflow.h"
 
+#include "catalogue/cataloguefetch.h"
 #include "catalogue/signedcatalogue.h"
 #include "catalogue/updatecheck.h"
 #include "catalogue/versioni.h"
@@ -114,10 +115,12 @@ void Workflow::ResetAndCheck() {
     Run.Info.EmbeddedState = 0;
     Interface.EnvironmentChanged();
     Interface.ClearLog();
+    // The catalogue and its signature travel while the installation is examined.
+    CatalogueFetch catalogue(Steps);
     RecoverInterruptedUpdate();
     AnalyseEnvironment();
     ScanWorkFolders(Run, 5);
-    ActionControllaExecute();
+    ::ActionControllaExecute(Steps, catalogue);
 }
 
 void Workflow::RecoverInterruptedUpdate() {

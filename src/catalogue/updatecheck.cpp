@@ -1,6 +1,7 @@
 #include "catalogue/updatecheck.h"
 
 #include "catalogue/catalogue.h"
+#include "catalogue/cataloguefetch.h"
 #include "catalogue/requiredfiles.h"
 #include "catalogue/signedcatalogue.h"
 #include "catalogue/versioni.h"
@@ -12,14 +13,15 @@
 #include "core/services.h"
 #include "core/userinterface.h"
 #include "core/workfolder.h"
+#include "environment/databaseconnection.h"
 #include "environment/inifile.h"
 #include "environment/lowlevel.h"
 #include "pipeline/delta.h"
-#include "pipeline/httpclient.h"
 
-#include <QBuffer>
 #include <QFile>
+#include <exception>
 #include <fcntl.h>
+#include <optional>
 
 namespace {
 
@@ -28,31 +30,6 @@ const QString AdministratorMessage =
 // More pending scripts than any real schema history (a few hundred steps in decades): a catalogue
 // asking for them is damaged, and each would cost a size query and perhaps a message box.
 constexpr long long MaxPendingScripts = 1000;
-
-// A memory buffer that refuses to grow past its bound, so that a server cannot make the check read
-// a file of any size.
-class BoundedBuffer : public QBuffer {
-public:
-    explicit BoundedBuffer(qint64 limit) : Limit(limit) { open(QIODevice::WriteOnly); }
-
-protected:
-    qint64 writeData(const char* data, qint64 size) override {
-        if (buffer().size() + size > Limit) {
-            setErrorString(QStringLiteral("il file supera il limite di %1 byte").arg(Limit));
-            return -1;
-        }
-        return QBuffer::writeData(data, size);
-    }
-
-private:
-    qint64 Limit;
-};
-
-QByteArray Fetch(HttpClient& http, const QString& address, qint64 limit) {
-    BoundedBuffer body(limit);
-    http.Get(address, body);
-    return body.data();
-}
 
 // The local copy of the catalogue is work space of one check: gone on every path.
 struct RemovedAtEnd {
@@ -72,16 +49,10 @@ void ForgetLastCheck(RunState& run, UserInterface& ui) {
     ui.ChecklistChanged();
 }
 
-void VerifySignedCatalogue(const Services& services, const QByteArray& catalogue) {
+void VerifySignedCatalogue(const Services& services, const QByteArray& catalogue,
+                           CatalogueFetch& fetch) {
     ForgetLastCheck(services.Run, services.Ui);
-    QByteArray signature;
-    try {
-        signature =
-            Fetch(services.Http, services.Run.RemoteUrl + SignatureFileName, MaxSignatureBytes);
-    } catch (const OrvantoError& error) {
-        throw OrvantoError(CatalogueRefusedMessage("firma non disponibile: " + error.Message()));
-    }
-    VerifyCatalogue(services.Files, services.Run.PublicKey, catalogue, signature);
+    VerifyCatalogue(services.Files, services.Run.PublicKey, catalogue, fetch.Signature());
 }
 
 // A whole number: optional sign and decimal digits; anything else is a conversion error.
@@ -98,14 +69,42 @@ struct Probed {
     QString Schema, Driver, Application, Firebird, WebViewLoader, Archiver;
 };
 
+// The database connection as the check found it: one that only the probes opened is closed again
+// unless the check goes on to use their answers, so that a catalogue that fails or is empty
+// leaves the database free, as when the probes ran after it.
+class ProbeConnection {
+public:
+    explicit ProbeConnection(FirebirdConnection& connection)
+        : Connection(connection), WasConnected(connection.IsConnected()) {}
+    ~ProbeConnection() {
+        if (!Kept && !WasConnected)
+            Connection.Close();
+    }
+    ProbeConnection(const ProbeConnection&) = delete;
+    ProbeConnection& operator=(const ProbeConnection&) = delete;
+
+    void Keep() { Kept = true; }
+
+private:
+    FirebirdConnection& Connection;
+    const bool WasConnected;
+    bool Kept = false;
+};
+
+Probed ProbeInstalled(const Services& services) {
+    return {GetSchemaVersion(&services.Connection),
+            GetDriverVersion(),
+            GetApplicationVersion(),
+            GetFirebirdVersion(&services.Connection),
+            GetWebViewLoaderVersion(),
+            GetArchiverVersion()};
+}
+
 class Check {
 public:
     explicit Check(const Services& services) : S(services) {}
 
-    void Run(const QByteArray& catalogue) {
-        const Probed installed{GetSchemaVersion(&S.Connection), GetDriverVersion(),
-                               GetApplicationVersion(),         GetFirebirdVersion(&S.Connection),
-                               GetWebViewLoaderVersion(),       GetArchiverVersion()};
+    void Run(const QByteArray& catalogue, const Probed& installed) {
         const IniText reader(catalogue);
         S.Run.Checklist.clear();
         DropScriptEntries();
@@ -287,39 +286,7 @@ void LogChecklist(RunLog& log, const QList<ChecklistRow>& rows) {
     log.Write(lines.join('\n'));
 }
 
-// What in velmora.ini may be why the catalogue cannot be fetched: an address that is empty, not
-// http(s) or without its closing "/" (the catalogue's name is appended to it). Empty when the
-// address looks right.
-QString RemoteUrlHint(const QString& remoteUrl) {
-    QString problem;
-    if (remoteUrl.trimmed().isEmpty())
-        problem = QStringLiteral("è vuota");
-    else if (!remoteUrl.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) &&
-             !remoteUrl.startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
-        problem = QStringLiteral("non inizia con http:// o https://");
-    else if (!remoteUrl.endsWith('/'))
-        problem = QStringLiteral("non termina con \"/\"");
-    if (problem.isEmpty())
-        return {};
-    return "Controllare in " + FindSettingsFile() + " la voce [ORVANTO] \"Remote url\" (ora " +
-           QuoteSingle(remoteUrl) + "): " + problem + ".";
-}
-
-// The catalogue, with a pointer to velmora.ini when its address is the likely cause of a failure.
-QByteArray FetchCatalogue(const Services& services) {
-    try {
-        return Fetch(services.Http, services.Run.RemoteUrl + CatalogueFileName, MaxCatalogueBytes);
-    } catch (const OrvantoError& error) {
-        const QString hint = RemoteUrlHint(services.Run.RemoteUrl);
-        if (hint.isEmpty())
-            throw;
-        throw OrvantoError(error.Message() + "\n" + hint);
-    }
-}
-
-} // namespace
-
-void ActionControllaExecute(const Services& services) {
+void CheckWith(const Services& services, CatalogueFetch* started) {
     RunState& run = services.Run;
     UserInterface& ui = services.Ui;
     const QString localCopy = run.CopyFolder + CatalogueFileName;
@@ -344,20 +311,47 @@ void ActionControllaExecute(const Services& services) {
     const RemovedAtEnd removeCopy{file, localCopy};
     {
         const BusyScope busy(ui);
-        const QByteArray catalogue = FetchCatalogue(services);
+        std::optional<CatalogueFetch> own;
+        CatalogueFetch& fetch = started != nullptr ? *started : own.emplace(services);
+        // The installed versions are read while the catalogue travels. What failed there is told
+        // only once the catalogue turns out to need them, as if they had been read after it.
+        ProbeConnection connection(services.Connection);
+        Probed installed;
+        std::exception_ptr probeFailure;
+        try {
+            installed = ProbeInstalled(services);
+        } catch (const std::exception&) {
+            probeFailure = std::current_exception();
+        }
+        const QByteArray catalogue = fetch.Catalogue();
         if (run.CatalogueSigned())
-            VerifySignedCatalogue(services, catalogue);
+            VerifySignedCatalogue(services, catalogue, fetch);
+        fetch.Accept();
         // A local copy that could not be written whole (a full disk) must not read as an empty
         // catalogue, which would propose nothing.
         if (file.write(catalogue) != catalogue.size() || !file.flush())
             throw OrvantoError::Failure(QStringLiteral("Scrittura del file"), localCopy,
                                         file.errorString());
         file.close();
-        if (!catalogue.isEmpty())
-            Check(services).Run(catalogue);
+        if (!catalogue.isEmpty()) {
+            if (probeFailure)
+                std::rethrow_exception(probeFailure);
+            connection.Keep();
+            Check(services).Run(catalogue, installed);
+        }
     }
 
     run.UpdateButtonVisible = run.ShowAll || AnyChecked(run.Checklist);
     LogChecklist(services.Log, run.Checklist);
     ui.ChecklistChanged();
+}
+
+} // namespace
+
+void ActionControllaExecute(const Services& services) {
+    CheckWith(services, nullptr);
+}
+
+void ActionControllaExecute(const Services& services, CatalogueFetch& started) {
+    CheckWith(services, &started);
 }

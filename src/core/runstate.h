@@ -3,6 +3,7 @@
 #include "catalogue/requiredfiles.h"
 #include "catalogue/varie.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -29,6 +30,15 @@ struct DeltaOffer {
     QString Delta;
     QString Reference;
     qint64 Size = 0;
+};
+
+// The catalogue the run accepted last (verified, when signed), where it came from, and the
+// validators its answer carried.
+struct AcceptedCatalogue {
+    QString Address;
+    QByteArray Bytes;
+    QByteArray ETag;
+    QByteArray LastModified;
 };
 
 // The shared state of a run, owned by the main window (or the console front end).
@@ -71,6 +81,8 @@ struct RunState {
     // The sizes in bytes that the catalogue lists for packages and deltas, by their names on the
     // server.
     QMap<QString, qint64> ListedSizes;
+    // A later check of the run asks the server only whether this catalogue changed.
+    AcceptedCatalogue LastCatalogue;
     // Arguments after the program name when the updater restarts itself with its new executable.
     QStringList RestartArguments;
 

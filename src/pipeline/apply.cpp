@@ -1,5 +1,6 @@
 #include "pipeline/apply.h"
 
+#include "catalogue/cataloguefetch.h"
 #include "catalogue/requiredfiles.h"
 #include "catalogue/updatecheck.h"
 #include "core/filesystem.h"
@@ -177,7 +178,10 @@ bool ApplyUpdates(const Services& services, UpdateJournal& journal) {
         WriteJournal(files, journal);
         return false;
     }
-    ActionControllaExecute(services);
+    // The catalogue is as a rule the one checked before the update: the server is asked whether
+    // it changed.
+    CatalogueFetch unchanged(services, CatalogueFetch::Ask::IfChanged);
+    ActionControllaExecute(services, unchanged);
     return true;
 }
 

@@ -82,6 +82,10 @@ struct HttpClient::Transfer {
             Range = QByteArray::number(request.ResumeFrom) + '-';
             Headers = curl_slist_append(Headers, "If-Range: " + request.Validator);
         }
+        if (!request.IfNoneMatch.isEmpty())
+            Headers = curl_slist_append(Headers, "If-None-Match: " + request.IfNoneMatch);
+        if (!request.IfModifiedSince.isEmpty())
+            Headers = curl_slist_append(Headers, "If-Modified-Since: " + request.IfModifiedSince);
         if (Easy == nullptr || Headers == nullptr)
             throw OrvantoError(QStringLiteral("Impossibile inizializzare il client HTTP"));
         curl_easy_setopt(Easy, CURLOPT_PRIVATE, this);
@@ -109,7 +113,7 @@ struct HttpClient::Transfer {
         curl_easy_setopt(Easy, CURLOPT_SSL_VERIFYHOST, tls.VerifyCertificate ? 2L : 0L);
         curl_easy_setopt(Easy, CURLOPT_CAINFO, CaFile.isEmpty() ? nullptr : CaFile.constData());
         // Concurrent requests to one server wait for a connection of the pool, or share one.
-        curl_easy_setopt(Easy, CURLOPT_PIPEWAIT, 1L);
+        curl_easy_setopt(Easy, CURLOPT_PIPEWAIT, request.AtOnce ? 0L : 1L);
         curl_easy_setopt(Easy, CURLOPT_HEADERFUNCTION, &Transfer::Header);
         curl_easy_setopt(Easy, CURLOPT_HEADERDATA, this);
         if (request.HeadOnly) {
@@ -133,6 +137,10 @@ struct HttpClient::Transfer {
 
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
+
+    bool Conditional() const {
+        return !Request.IfNoneMatch.isEmpty() || !Request.IfModifiedSince.isEmpty();
+    }
 
     bool Secure() const {
         return Request.Address.startsWith(QStringLiteral("https:"), Qt::CaseInsensitive);
@@ -201,6 +209,8 @@ struct HttpClient::Transfer {
         curl_easy_getinfo(Easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
         request.Length = length;
         request.AnswerValidator = !ETag.isEmpty() && !ETag.startsWith("W/") ? ETag : LastModified;
+        request.ETag = ETag;
+        request.LastModified = LastModified;
         if (result == CURLE_OK && !Begun && !request.HeadOnly && !Begin())
             result = CURLE_WRITE_ERROR;
         request.Error = ErrorOf(result);
@@ -244,7 +254,8 @@ struct HttpClient::Transfer {
         }
         // An error status is named as such rather than in libcurl's English text.
         const bool answered = result == CURLE_OK || result == CURLE_HTTP_RETURNED_ERROR;
-        if (answered && (Request.Status < 200 || Request.Status > 299))
+        const bool unchanged = result == CURLE_OK && Request.Status == 304 && Conditional();
+        if (answered && !unchanged && (Request.Status < 200 || Request.Status > 299))
             return RequestFailure(address, QStringLiteral("risposta HTTP %1").arg(Request.Status));
         if (result != CURLE_OK) {
             const QString text =
@@ -272,21 +283,38 @@ void HttpClient::SetTlsSettings(const TlsSettings& tls) {
     Tls = tls;
 }
 
-void HttpClient::Run(std::deque<HttpRequest*>& queue, int parallel, const Observer& observer) {
-    if (Busy)
+HttpClient::Claim::Claim(HttpClient& client) : Client(client) {
+    if (Client.Busy.exchange(true))
         throw OrvantoError(QStringLiteral("Richiesta HTTP: un altro trasferimento è in corso"));
-    Busy = true;
-    struct Release {
-        HttpClient& Client;
-        ~Release() {
-            Client.Curl->Running.clear();
-            Client.Busy = false;
-        }
-    } release{*this};
+}
 
-    auto& running = Curl->Running;
+HttpClient::Claim::~Claim() {
+    Client.Busy = false;
+}
+
+void HttpClient::Run(std::deque<HttpRequest*>& queue, int parallel, const Observer& observer) {
+    const Claim claim(*this);
     QElapsedTimer sinceEvents;
     sinceEvents.start();
+    Drive(queue, parallel, observer, [this, &sinceEvents] {
+        if (sinceEvents.elapsed() >= EventIntervalMs) {
+            Interface.ProcessEvents();
+            sinceEvents.restart();
+        }
+        // A request to stop aborts every transfer: their sinks are the callers' to remove.
+        ThrowIfStopped();
+    });
+}
+
+void HttpClient::Drive(std::deque<HttpRequest*>& queue, int parallel, const Observer& observer,
+                       const std::function<void()>& between) {
+    auto& running = Curl->Running;
+    // Whatever way this ends, no transfer stays on the multi handle.
+    struct Release {
+        std::list<std::unique_ptr<Transfer>>& Running;
+        ~Release() { Running.clear(); }
+    } release{running};
+
     while (!queue.empty() || !running.empty()) {
         while (!queue.empty() && static_cast<int>(running.size()) < parallel) {
             HttpRequest* request = queue.front();
@@ -322,13 +350,12 @@ void HttpClient::Run(std::deque<HttpRequest*>& queue, int parallel, const Observ
         }
         if (!ended && active > 0)
             curl_multi_poll(Curl->Multi, nullptr, 0, EventIntervalMs, nullptr);
-        if (sinceEvents.elapsed() >= EventIntervalMs) {
-            Interface.ProcessEvents();
-            sinceEvents.restart();
-        }
-        // A request to stop aborts every transfer: their sinks are the callers' to remove.
-        ThrowIfStopped();
+        between();
     }
+}
+
+void HttpClient::Wake() {
+    curl_multi_wakeup(Curl->Multi);
 }
 
 void HttpClient::Single(HttpRequest& request, const Observer& observer) {

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -46,7 +47,15 @@ struct HttpRequest {
     qint64 ResumeFrom = 0;
     QByteArray Validator;
     std::function<bool()> Restart;
+    // GET: asks for the body only when it changed since the answer that carried these validators
+    // (If-None-Match, If-Modified-Since); "304 Not Modified" then ends the request well, bodiless.
+    QByteArray IfNoneMatch;
+    QByteArray IfModifiedSince;
     TransferLimits Limits = SmallFileLimits;
+    // Leaves at once on a connection of its own, rather than wait to learn whether a connection
+    // still being opened to the same server could carry it too (HTTP/2): for requests made
+    // together on a fresh start, which would otherwise go one after another over HTTP/1.1.
+    bool AtOnce = false;
 
     // The outcome: empty Error for success (a final status in 200-299).
     QString Error;
@@ -55,6 +64,10 @@ struct HttpRequest {
     qint64 Length = -1;
     // The answer's ETag or, without one, its Last-Modified: what a resumed request sends.
     QByteArray AnswerValidator;
+    // The answer's ETag and Last-Modified as the server sent them: what a conditional request
+    // sends.
+    QByteArray ETag;
+    QByteArray LastModified;
     // Body bytes received by this request.
     qint64 Received = 0;
     // The connection broke after a successful status and some body: the rest may be asked for.
@@ -63,6 +76,8 @@ struct HttpRequest {
     int Tag = 0;
 
     bool Ok() const { return Error.isEmpty(); }
+    // A conditional request answered that the body is the one the caller already has.
+    bool NotModified() const { return Ok() && Status == 304; }
 };
 
 // The program's one HTTP(S) client. Transfers are synchronous for the caller: while they wait for
@@ -99,6 +114,26 @@ public:
     // when the run is asked to stop (within the 250 ms of a wait), every transfer aborted.
     void Run(std::deque<HttpRequest*>& queue, int parallel, const Observer& observer);
 
+    // The client held by one user at a time, from construction to destruction: requests of
+    // anyone else are refused meanwhile. Throws OrvantoError when the client is held already.
+    class Claim {
+    public:
+        explicit Claim(HttpClient& client);
+        ~Claim();
+        Claim(const Claim&) = delete;
+        Claim& operator=(const Claim&) = delete;
+
+    private:
+        HttpClient& Client;
+    };
+    // Runs the queue as Run does, for the holder of a Claim, on any one thread and without the
+    // window: no events, no stop requests; `between` runs after every wait for the network (at
+    // most 250 ms, or less after Wake) and whatever it throws aborts every transfer.
+    void Drive(std::deque<HttpRequest*>& queue, int parallel, const Observer& observer,
+               const std::function<void()>& between);
+    // Ends the current wait of Drive at once; callable from any thread.
+    void Wake();
+
 private:
     struct Transfer;
     // Runs one request; throws its error.
@@ -108,5 +143,5 @@ private:
     TlsSettings Tls;
     struct Handles;
     std::unique_ptr<Handles> Curl;
-    bool Busy = false;
+    std::atomic<bool> Busy = false;
 };

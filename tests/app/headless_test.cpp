@@ -1,5 +1,7 @@
 #include "catalogue/versionresource.h"
+#include "environment/lowlevel.h"
 #include "support/demosite.h"
+#include "support/fileserver.h"
 #include "support/firebirdfixture.h"
 
 #include <QDir>
@@ -265,6 +267,109 @@ TEST(HeadlessRuns, EachEndsWithItsCodeWithItsReasonLastAndWithItsOutcomeInTheLog
         }
         ExpectInstallation(site, row.Left);
     }
+}
+
+// A check over a slow link tells what it found, and what stopped it, in the same words and order
+// whatever cannot be reached: the database, the update server or both. The catalogue travels while
+// the installation is examined, which must not change what the person and the run log are told.
+TEST(HeadlessRuns, ACheckTellsTheSameInTheSameOrderWhateverCannotBeReached) {
+    // Standard output and the run log begin with the analysis; what follows it, by case.
+    const QString analysis = "Inizio analisi ambiente\n"
+                             "Percorso applicazione <demo>/Velmora/\n"
+                             "Analisi file databases.conf\n"
+                             "  Parsing 'VELMORA = <demo>/Velmora/velmora.fdb'\n"
+                             "  DB individuato (<demo>/Velmora/velmora.fdb)\n"
+                             "Identificazione cartella Firebird\n"
+                             "  Individuata (<firebird>)\n"
+                             "Identificazione tipo installazione\n"
+                             "  Embedded\n"
+                             "Identificazione comando ISQL\n"
+                             "  Disponibile (/usr/bin/isql-fb)\n"
+                             "Catalogo firmato, chiave <key>\n";
+    const QString noDatabase =
+        "Errore: I/O error during \"open\" operation for file \"<demo>/Velmora/velmora.fdb\"\n"
+        "-Error while trying to open file\n"
+        "-No such file or directory\n";
+    const QString noServer = "Errore: Richiesta HTTP http://127.0.0.1:9/velmora/update.ini: Failed "
+                             "to connect to 127.0.0.1 port 9 after <n> ms: Couldn't connect to "
+                             "server\n";
+    struct Row {
+        const char* Case;
+        bool DatabaseReachable;
+        bool ServerReachable;
+        int ExitCode;
+        QString Output;
+        QString Errors;
+        QString Log;
+    };
+    const Row rows[] = {
+        {"everything reachable", true, true, 3,
+         "Velmora\t3.11.0\t3.12.0\t2930\t1\n"
+         "7za\t16.2.0.0\t26.0.0.0\t0\t1\n"
+         "Schema database\t205\t206\t0\t1\n",
+         "",
+         "Controllo: Velmora installato 3.11.0, disponibile 3.12.0, 2930 KB, proposto\n"
+         "Controllo: 7za installato 16.2.0.0, disponibile 26.0.0.0, 0 KB, proposto\n"
+         "Controllo: Schema database installato 205, disponibile 206, 0 KB, proposto\n"},
+        {"the database unreachable", false, true, 4, "", noDatabase, noDatabase},
+        {"the update server unreachable", true, false, 4, "", noServer, noServer},
+        {"both unreachable", false, false, 4, "", noServer, noServer},
+    };
+    DemoSite site;
+    const FileServer slow(site.Folder() + "/site", {200});
+    const QString database = site.DatabaseFile();
+    const QByteArray settings = site.Read("velmora.ini");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Case);
+        ServeFrom(site, row.ServerReachable ? slow.BaseUrl() + "velmora/"
+                                            : QStringLiteral("http://127.0.0.1:9/velmora/"));
+        if (!row.DatabaseReachable) {
+            ASSERT_TRUE(QFile::rename(database, database + ".away"));
+        }
+        const qsizetype logged = LogEntries(site.Read("Orvo/orvanto.log")).size();
+        const DemoSite::Result run = site.Run({"--check"});
+        if (!row.DatabaseReachable) {
+            ASSERT_TRUE(QFile::rename(database + ".away", database));
+        }
+        site.Write("velmora.ini", settings);
+
+        const QString told =
+            QStringLiteral("exit code %1\n--- output\n%2--- errors\n%3--- log\n%4\n")
+                .arg(run.ExitCode)
+                .arg(run.Output, run.Errors,
+                     LogEntries(site.Read("Orvo/orvanto.log")).mid(logged).join('\n'))
+                .replace(site.Folder(), "<demo>")
+                .replace(GetFirebirdFolder(), "<firebird>")
+                .replace(QRegularExpression("chiave [0-9A-F]{16}\n"), "chiave <key>\n")
+                .replace(QRegularExpression("after \\d+ ms"), "after <n> ms");
+        const QString expected =
+            QStringLiteral(
+                "exit code %1\n--- output\n%2%3--- errors\n%4--- log\n"
+                "Avvio di Orvanto 1.7.1, riga di comando: <demo>/Velmora/Orvanto --check\n"
+                "%2%5Fine, codice di uscita %1\n")
+                .arg(row.ExitCode)
+                .arg(analysis, row.Output, row.Errors, row.Log);
+        EXPECT_EQ(told.toStdString(), expected.toStdString());
+    }
+}
+
+// The check that follows a successful update asks only whether the catalogue changed: the server
+// answers "not modified" and the bytes verified at the start are read again, under a signature
+// fetched anew.
+TEST(HeadlessRuns, TheCheckAfterAnUpdateFetchesTheCatalogueOnlyWhenItChanged) {
+    DemoSite site;
+    const FileServer server(site.Folder() + "/site", {});
+    ServeFrom(site, server.BaseUrl() + "velmora/");
+    const DemoSite::Result run = site.Run({"--update", "--quiet"});
+    EXPECT_EQ(run.ExitCode, 0) << run.Errors.toStdString();
+    ExpectInstallation(site, Installation::Updated);
+    QStringList catalogue = server.Requests();
+    catalogue.removeIf([](const QString& request) { return !request.contains("/update.ini"); });
+    catalogue.sort();
+    EXPECT_EQ(catalogue.join('\n').toStdString(), "GET /velmora/update.ini - 200\n"
+                                                  "GET /velmora/update.ini - 304\n"
+                                                  "GET /velmora/update.ini.minisig - 200\n"
+                                                  "GET /velmora/update.ini.minisig - 200");
 }
 
 // The run log of a failed update: the check that runs again after the failure is marked as such,

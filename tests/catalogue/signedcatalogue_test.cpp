@@ -1,7 +1,9 @@
+#include "catalogue/cataloguefetch.h"
 #include "catalogue/signedcatalogue.h"
 #include "catalogue/updatecheck.h"
 #include "core/error.h"
 #include "pipeline/download.h"
+#include "support/fileserver.h"
 #include "support/minisign.h"
 #include "support/updatesite.h"
 
@@ -47,10 +49,16 @@ protected:
         Site.Run.PublicKey = Maker.PublicKeyLine();
     }
 
-    // The check's error message, or empty text when it accepted the catalogue.
-    QString Check() {
+    // The check's error message, or empty text when it accepted the catalogue. Asked for only if
+    // it changed, the catalogue is fetched as for the check after an update.
+    QString Check(CatalogueFetch::Ask ask = CatalogueFetch::Ask::Whole) {
         try {
-            ActionControllaExecute(Site.Steps);
+            if (ask == CatalogueFetch::Ask::Whole) {
+                ActionControllaExecute(Site.Steps);
+            } else {
+                CatalogueFetch fetch(Site.Steps, ask);
+                ActionControllaExecute(Site.Steps, fetch);
+            }
             return {};
         } catch (const OrvantoError& error) {
             return error.Message();
@@ -173,6 +181,65 @@ TEST_F(SignedCatalogueTest, AnOlderCatalogueServedAgainIsRefused) {
     const QString error = Check();
     EXPECT_TRUE(error.contains("prima del catalogo già accettato")) << error.toStdString();
     EXPECT_TRUE(Site.Run.Checklist.isEmpty());
+}
+
+// The check after an update asks whether the catalogue accepted before it changed. "Not modified"
+// gives the bytes already verified, which the signature served now must still cover, signed no
+// earlier than the catalogue accepted; a changed catalogue comes whole and is verified again. The
+// rows follow in order, each from the state the one before left.
+TEST_F(SignedCatalogueTest, TheCheckAfterAnUpdateFetchesTheCatalogueOnlyWhenItChanged) {
+    const FileServer server(Site.ServedFolder(), {});
+    Site.Run.RemoteUrl = server.BaseUrl();
+    const QByteArray catalogue = Catalogue();
+    Site.WriteCatalogue(catalogue);
+    Site.WriteServed("update.ini.minisig", Maker.Sign(catalogue));
+    ASSERT_EQ(Check(), QString());
+    const QByteArray changed = QByteArray(catalogue).replace("1.7.0.13", "1.7.0.15");
+    const QString yesterday =
+        QString("timestamp:%1\tfile:update.ini").arg(QDateTime::currentSecsSinceEpoch() - 86400);
+    struct Row {
+        const char* Name;
+        std::function<void()> Serve;
+        int CatalogueStatus;
+        const char* Reason; // empty: proposed
+        const char* Offered;
+    };
+    const Row rows[] = {
+        {"unchanged", [] {}, 304, "", "1.7.0.13"},
+        {"unchanged, a signature of other bytes",
+         [&] { Site.WriteServed("update.ini.minisig", Maker.Sign(changed)); }, 304,
+         "il contenuto non corrisponde alla firma", ""},
+        {"unchanged, an older signature of the same bytes",
+         [&] {
+             Site.WriteServed("update.ini.minisig",
+                              Maker.Sign(catalogue, MinisignKey::Format::Prehashed, yesterday));
+         },
+         304, "prima del catalogo già accettato", ""},
+        {"unchanged, signed anew",
+         [&] { Site.WriteServed("update.ini.minisig", Maker.Sign(catalogue)); }, 304, "",
+         "1.7.0.13"},
+        {"changed after it was signed", [&] { Site.WriteCatalogue(changed); }, 200,
+         "il contenuto non corrisponde alla firma", ""},
+        {"the change signed", [&] { Site.WriteServed("update.ini.minisig", Maker.Sign(changed)); },
+         200, "", "1.7.0.15"},
+        {"unchanged since the change", [] {}, 304, "", "1.7.0.15"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Name);
+        row.Serve();
+        const qsizetype before = server.Requests().size();
+        const QString error = Check(CatalogueFetch::Ask::IfChanged);
+        QStringList requests = server.Requests().mid(before);
+        requests.removeIf([](const QString& request) { return !request.contains("/update.ini"); });
+        requests.sort();
+        EXPECT_EQ(requests.join('\n'),
+                  QString("GET /update.ini - %1\nGET /update.ini.minisig - 200")
+                      .arg(row.CatalogueStatus));
+        EXPECT_TRUE(error.contains(QString::fromUtf8(row.Reason))) << error.toStdString();
+        EXPECT_EQ(error.isEmpty(), QByteArray(row.Reason).isEmpty()) << error.toStdString();
+        EXPECT_EQ(Site.Run.Checklist.value(0).SubItem(1), QString(row.Offered));
+        EXPECT_EQ(Proposed(), error.isEmpty());
+    }
 }
 
 TEST_F(SignedCatalogueTest, AnUnreadableOrCorruptRecordOfTheNewestCatalogueRefusesIt) {

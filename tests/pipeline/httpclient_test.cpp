@@ -98,6 +98,38 @@ TEST_F(HttpClientTest, FailuresRaiseErrorsNamingTheAddress) {
         << "usable after failures";
 }
 
+// A conditional request: "not modified" when the validators still hold, the body otherwise.
+TEST_F(HttpClientTest, AConditionalRequestAnsweredNotModifiedSucceedsWithoutABody) {
+    const FileServer server(Site, {});
+    HttpClient client(Ui, {});
+    QBuffer body;
+    body.open(QIODevice::WriteOnly);
+    HttpRequest request;
+    request.Address = server.BaseUrl() + "update.ini";
+    request.Sink = &body;
+    std::deque<HttpRequest*> queue{&request};
+    client.Run(queue, 1, {});
+    ASSERT_TRUE(request.Ok()) << request.Error.toStdString();
+    ASSERT_FALSE(request.ETag.isEmpty());
+
+    for (const bool changed : {false, true}) {
+        SCOPED_TRACE(changed ? "changed" : "unchanged");
+        if (changed)
+            Install.WriteFile("site/update.ini", QByteArray(999, 'y'));
+        HttpRequest again;
+        again.Address = request.Address;
+        again.Sink = &body;
+        again.IfNoneMatch = request.ETag;
+        body.buffer().clear();
+        body.seek(0);
+        queue = {&again};
+        client.Run(queue, 1, {});
+        EXPECT_TRUE(again.Ok()) << again.Error.toStdString();
+        EXPECT_EQ(again.NotModified(), !changed);
+        EXPECT_EQ(body.data(), changed ? QByteArray(999, 'y') : QByteArray());
+    }
+}
+
 TEST_F(HttpClientTest, LetsEventsRunWhileATransferWaits) {
     NginxServer server(Site, {false, false, EchoConfig});
     HttpClient client(Ui, {});
