@@ -25,6 +25,7 @@
 // release stays served), or problems found by --verify.
 
 #include "catalogue/catalogue.h"
+#include "catalogue/deltaoffer.h"
 #include "catalogue/signature.h"
 #include "catalogue/signedcatalogue.h"
 #include "core/error.h"

@@ -1,6 +1,7 @@
 #include "serververify.h"
 
 #include "catalogue/catalogue.h"
+#include "catalogue/deltaoffer.h"
 #include "catalogue/requiredfiles.h"
 #include "catalogue/signature.h"
 #include "catalogue/signedcatalogue.h"
@@ -9,8 +10,8 @@
 #include "environment/inifile.h"
 #include "environment/lowlevel.h"
 #include "knownsignatures.h"
+#include "net/httpclient.h"
 #include "pipeline/delta.h"
-#include "pipeline/httpclient.h"
 
 #include <QBuffer>
 #include <QDateTime>

@@ -1,16 +1,16 @@
-#include "app/UnitOrvo.h"
 #include "app/commandline.h"
 #include "app/console.h"
+#include "app/mainwindow.h"
+#include "app/questionbox.h"
+#include "app/restoredialog.h"
 #include "app/workflow.h"
 #include "catalogue/versioni.h"
 #include "catalogue/versionresource.h"
 #include "core/error.h"
-#include "core/instanceguard.h"
 #include "core/sanitizer.h"
 #include "core/stoprequest.h"
+#include "environment/instanceguard.h"
 #include "platform/stopsignals.h"
-#include "restore/UnitRipristina.h"
-#include "restore/questionbox.h"
 
 #include <QApplication>
 #include <cstdio>

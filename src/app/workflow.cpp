@@ -12,8 +12,10 @@
 #include "environment/impostazioni.h"
 #include "environment/lowlevel.h"
 #include "pipeline/journal.h"
+#include "pipeline/recovery.h"
 #include "pipeline/rollback.h"
 #include "pipeline/updateaction.h"
+#include "pipeline/workfolderscan.h"
 #include "platform/stopsignals.h"
 #include "restore/newslink.h"
 

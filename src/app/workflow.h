@@ -1,12 +1,12 @@
 #pragma once
 
+#include "catalogue/runstate.h"
+#include "catalogue/services.h"
 #include "core/filesystem.h"
 #include "core/loggedinterface.h"
 #include "core/runlog.h"
-#include "core/runstate.h"
-#include "core/services.h"
 #include "environment/databaseconnection.h"
-#include "pipeline/httpclient.h"
+#include "net/httpclient.h"
 
 #include <QStringList>
 #include <functional>

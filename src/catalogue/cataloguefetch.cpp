@@ -1,10 +1,10 @@
 #include "catalogue/cataloguefetch.h"
 
 #include "catalogue/catalogue.h"
+#include "catalogue/runstate.h"
+#include "catalogue/services.h"
 #include "catalogue/signedcatalogue.h"
 #include "core/error.h"
-#include "core/runstate.h"
-#include "core/services.h"
 #include "core/userinterface.h"
 #include "environment/lowlevel.h"
 

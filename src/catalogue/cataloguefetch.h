@@ -1,7 +1,7 @@
 #pragma once
 
-#include "pipeline/backgroundfetch.h"
-#include "pipeline/httpclient.h"
+#include "net/backgroundfetch.h"
+#include "net/httpclient.h"
 
 #include <QBuffer>
 #include <QByteArray>

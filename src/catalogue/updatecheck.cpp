@@ -2,21 +2,22 @@
 
 #include "catalogue/catalogue.h"
 #include "catalogue/cataloguefetch.h"
+#include "catalogue/componentfiles.h"
+#include "catalogue/deltaoffer.h"
 #include "catalogue/requiredfiles.h"
+#include "catalogue/runstate.h"
+#include "catalogue/services.h"
 #include "catalogue/signedcatalogue.h"
 #include "catalogue/versioni.h"
 #include "catalogue/versionnumber.h"
 #include "core/busyscope.h"
 #include "core/error.h"
 #include "core/runlog.h"
-#include "core/runstate.h"
-#include "core/services.h"
 #include "core/userinterface.h"
 #include "core/workfolder.h"
 #include "environment/databaseconnection.h"
 #include "environment/inifile.h"
 #include "environment/lowlevel.h"
-#include "pipeline/delta.h"
 
 #include <QFile>
 #include <exception>

@@ -2,7 +2,6 @@
 
 #include "core/stoprequest.h"
 #include "core/workfolder.h"
-#include "environment/lowlevel.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -91,10 +90,6 @@ bool RunLog::TimedStep(const QString& name, const std::function<bool()>& step) {
     }
     end(done ? QStringLiteral("Fine: ") : QStringLiteral("Non riuscito: "));
     return done;
-}
-
-QString RunLogPath() {
-    return JoinPath(GetProgramFolder(), QStringLiteral("Orvo/orvanto.log"));
 }
 
 QString FormatSeconds(qint64 milliseconds) {

@@ -45,7 +45,5 @@ private:
     QStringList Pending;
 };
 
-// "Orvo/orvanto.log" in the program folder.
-QString RunLogPath();
 // Seconds with one decimal and a comma, as the log and the terminal show durations.
 QString FormatSeconds(qint64 milliseconds);

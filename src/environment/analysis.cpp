@@ -1,8 +1,8 @@
 #include "environment/analysis.h"
 
-#include "core/runstate.h"
 #include "environment/aliasfile.h"
 #include "environment/databaseconnection.h"
+#include "environment/installationstate.h"
 #include "environment/lowlevel.h"
 
 #include <QDir>
@@ -37,7 +37,8 @@ QString FindIsqlCommand(const QString& firebirdFolder) {
     return command.isEmpty() ? QString() : QuoteIfSpaced(command);
 }
 
-void AnalyseEnvironment(RunState& run, const FirebirdConnection& connection, const LogSink& log) {
+void AnalyseEnvironment(InstallationState& run, const FirebirdConnection& connection,
+                        const LogSink& log) {
     InstallationInfo& info = run.Info;
     log(QStringLiteral("Inizio analisi ambiente"));
     info.ApplicationPath = GetProgramFolder();

@@ -107,6 +107,10 @@ bool FileExists(const QString& path) {
     return info.exists() && info.isFile();
 }
 
+QString RunLogPath() {
+    return JoinPath(GetProgramFolder(), QStringLiteral("Orvo/orvanto.log"));
+}
+
 QString KeptCopyPath(const QString& path) {
     const int slash = path.lastIndexOf('/');
     const int dot = path.lastIndexOf('.');

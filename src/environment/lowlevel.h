@@ -40,6 +40,9 @@ bool IsPlainFileName(const QString& name);
 // True when a file (not a folder) is at the path; a link counts when its target exists.
 bool FileExists(const QString& path);
 
+// "Orvo/orvanto.log" in the program folder: the run log.
+QString RunLogPath();
+
 // The path with its extension replaced by ".bak" ("a/Velmora.exe" -> "a/Velmora.bak").
 QString KeptCopyPath(const QString& path);
 

@@ -1,11 +1,11 @@
 #include "pipeline/backup.h"
 
 #include "catalogue/requiredfiles.h"
+#include "catalogue/runstate.h"
+#include "catalogue/services.h"
 #include "core/error.h"
 #include "core/filesystem.h"
 #include "core/runlog.h"
-#include "core/runstate.h"
-#include "core/services.h"
 #include "core/workfolder.h"
 #include "environment/databaseconnection.h"
 #include "environment/lowlevel.h"

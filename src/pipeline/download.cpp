@@ -1,16 +1,18 @@
 #include "pipeline/download.h"
 
+#include "catalogue/componentfiles.h"
+#include "catalogue/deltaoffer.h"
 #include "catalogue/requiredfiles.h"
+#include "catalogue/runstate.h"
+#include "catalogue/services.h"
 #include "core/error.h"
 #include "core/runlog.h"
-#include "core/runstate.h"
-#include "core/services.h"
 #include "core/userinterface.h"
 #include "core/workfolder.h"
 #include "environment/lowlevel.h"
+#include "net/httpclient.h"
 #include "pipeline/commandrunner.h"
 #include "pipeline/delta.h"
-#include "pipeline/httpclient.h"
 
 #include <QFile>
 #include <QFileInfo>

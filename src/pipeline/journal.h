@@ -55,17 +55,8 @@ std::optional<UpdateJournal> ReadJournal();
 void RemoveJournal(FileSystem& files);
 
 struct RunState;
-struct Services;
 
 // Throws OrvantoError naming the path when the work folder holds, where Orvanto keeps its files
 // and folders, something else: a link, a FIFO, a folder for a file or a file for a folder.
 // Only regular files are expected in the downloads and backup folders.
 void CheckWorkFolders(const RunState& run);
-
-// Ends the update that an earlier run left unfinished, before anything else touches the
-// installation (after CheckWorkFolders): an update whose files were all applied is completed, any
-// other is rolled back from its archive; the person is told, in the log and in a message. Nothing
-// happens when there is no journal. When the rollback cannot be done (archive missing or damaged,
-// no space, a file that cannot be renamed) nothing more is changed, the journal and the kept copies
-// stay, and an OrvantoError tells the person what to do.
-void RecoverInterruptedUpdate(const Services& services);

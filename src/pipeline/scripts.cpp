@@ -1,11 +1,11 @@
 #include "pipeline/scripts.h"
 
 #include "catalogue/catalogue.h"
+#include "catalogue/runstate.h"
+#include "catalogue/services.h"
 #include "core/error.h"
 #include "core/filesystem.h"
 #include "core/runlog.h"
-#include "core/runstate.h"
-#include "core/services.h"
 #include "core/stoprequest.h"
 #include "environment/databaseconnection.h"
 #include "environment/lowlevel.h"

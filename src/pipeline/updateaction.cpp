@@ -1,11 +1,12 @@
 #include "pipeline/updateaction.h"
 
+#include "catalogue/componentfiles.h"
 #include "catalogue/requiredfiles.h"
+#include "catalogue/services.h"
 #include "core/busyscope.h"
 #include "core/error.h"
 #include "core/filesystem.h"
 #include "core/runlog.h"
-#include "core/services.h"
 #include "core/stoprequest.h"
 #include "core/userinterface.h"
 #include "environment/databaseconnection.h"
@@ -15,6 +16,7 @@
 #include "pipeline/download.h"
 #include "pipeline/journal.h"
 #include "pipeline/rollback.h"
+#include "pipeline/workfolderscan.h"
 
 #include <optional>
 

@@ -1,4 +1,4 @@
-#include "core/instanceguard.h"
+#include "environment/instanceguard.h"
 #include "support/nginxserver.h"
 #include "support/programcopy.h"
 #include "support/tempinstall.h"

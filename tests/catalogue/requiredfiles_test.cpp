@@ -1,5 +1,6 @@
 #include "catalogue/requiredfiles.h"
-#include "core/runstate.h"
+#include "catalogue/runstate.h"
+#include "pipeline/workfolderscan.h"
 #include "support/tempinstall.h"
 
 #include <QDir>

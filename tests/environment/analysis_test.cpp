@@ -1,4 +1,4 @@
-#include "core/runstate.h"
+#include "catalogue/runstate.h"
 #include "environment/analysis.h"
 #include "environment/databaseconnection.h"
 #include "environment/lowlevel.h"

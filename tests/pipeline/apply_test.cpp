@@ -1,3 +1,4 @@
+#include "catalogue/componentfiles.h"
 #include "catalogue/requiredfiles.h"
 #include "pipeline/apply.h"
 #include "pipeline/journal.h"

@@ -1,3 +1,4 @@
+#include "catalogue/deltaoffer.h"
 #include "catalogue/requiredfiles.h"
 #include "catalogue/updatecheck.h"
 #include "pipeline/delta.h"

@@ -2,6 +2,8 @@
 #include "core/error.h"
 #include "pipeline/backup.h"
 #include "pipeline/journal.h"
+#include "pipeline/recovery.h"
+#include "pipeline/workfolderscan.h"
 #include "support/updatesite.h"
 
 #include <QDir>

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "catalogue/runstate.h"
+#include "catalogue/services.h"
 #include "core/filesystem.h"
 #include "core/runlog.h"
-#include "core/runstate.h"
-#include "core/services.h"
 #include "environment/databaseconnection.h"
-#include "pipeline/httpclient.h"
+#include "net/httpclient.h"
 #include "support/nginxserver.h"
 #include "support/recordinginterface.h"
 #include "support/tempinstall.h"

@@ -1,12 +1,12 @@
-#include "app/UnitOrvo.h"
+#include "app/mainwindow.h"
 
-#include "app/TMyHintWindow.h"
+#include "app/hintwindow.h"
+#include "app/questionbox.h"
+#include "app/restoredialog.h"
+#include "app/windowfont.h"
 #include "core/stoprequest.h"
 #include "environment/lowlevel.h"
 #include "platform/desktopwindows.h"
-#include "restore/UnitRipristina.h"
-#include "restore/questionbox.h"
-#include "restore/windowfont.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "restore/UnitRipristina.h"
+#include "app/restoredialog.h"
 #include "support/modalanswer.h"
 #include "support/tempinstall.h"
 
@@ -26,7 +26,7 @@ QTreeWidgetItem* Row(QTreeWidget* list, const QString& name) {
 
 } // namespace
 
-class UnitRipristinaTest : public QObject {
+class RestoreDialogTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -163,5 +163,5 @@ private:
     std::unique_ptr<TempInstallation> Install;
 };
 
-QTEST_MAIN(UnitRipristinaTest)
-#include "unitripristina_qtest.moc"
+QTEST_MAIN(RestoreDialogTest)
+#include "restoredialog_qtest.moc"

@@ -1,4 +1,4 @@
-#include "core/instanceguard.h"
+#include "environment/instanceguard.h"
 
 #include "core/error.h"
 #include "core/workfolder.h"

@@ -1,4 +1,4 @@
-#include "pipeline/httpclient.h"
+#include "net/httpclient.h"
 
 #include "core/error.h"
 #include "core/stoprequest.h"

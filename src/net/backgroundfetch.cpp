@@ -1,4 +1,4 @@
-#include "pipeline/backgroundfetch.h"
+#include "net/backgroundfetch.h"
 
 #include "core/stoprequest.h"
 #include "core/userinterface.h"

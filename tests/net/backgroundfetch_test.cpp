@@ -1,5 +1,5 @@
 #include "core/error.h"
-#include "pipeline/backgroundfetch.h"
+#include "net/backgroundfetch.h"
 #include "support/fileserver.h"
 #include "support/recordinginterface.h"
 #include "support/tempinstall.h"

@@ -1,4 +1,4 @@
-#include "app/TMyHintWindow.h"
+#include "app/hintwindow.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pipeline/httpclient.h"
+#include "net/httpclient.h"
 
 #include <QElapsedTimer>
 #include <atomic>

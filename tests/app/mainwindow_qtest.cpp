@@ -1,6 +1,6 @@
-#include "app/UnitOrvo.h"
+#include "app/mainwindow.h"
+#include "app/restoredialog.h"
 #include "app/workflow.h"
-#include "restore/UnitRipristina.h"
 #include "support/modalanswer.h"
 #include "support/nginxserver.h"
 #include "support/programcopy.h"
@@ -64,7 +64,7 @@ bool OpensRestoreDialog(const std::function<void()>& act) {
 
 } // namespace
 
-class UnitOrvoTest : public QObject {
+class MainWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
@@ -378,5 +378,5 @@ private:
     std::unique_ptr<NginxServer> Server;
 };
 
-QTEST_MAIN(UnitOrvoTest)
-#include "unitorvo_qtest.moc"
+QTEST_MAIN(MainWindowTest)
+#include "mainwindow_qtest.moc"

@@ -1,5 +1,5 @@
 #include "core/error.h"
-#include "pipeline/httpclient.h"
+#include "net/httpclient.h"
 #include "support/fileserver.h"
 #include "support/nginxserver.h"
 #include "support/recordinginterface.h"

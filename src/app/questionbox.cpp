@@ -1,6 +1,6 @@
-#include "restore/questionbox.h"
+#include "app/questionbox.h"
 
-#include "restore/windowfont.h"
+#include "app/windowfont.h"
 
 #include <QMessageBox>
 #include <QPushButton>

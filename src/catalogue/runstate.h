@@ -1,36 +1,15 @@
 #pragma once
 
+#include "catalogue/deltaoffer.h"
 #include "catalogue/requiredfiles.h"
 #include "catalogue/varie.h"
+#include "environment/installationstate.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QMap>
 #include <QString>
 #include <QStringList>
-
-// What the info card shows.
-struct InstallationInfo {
-    QString ApplicationPath;
-    QString IniPath;
-    QString Server;
-    QString FirebirdDirectory;
-    QString ArchivioPos;
-    QString ComandoIsql;
-    QString ArchivioLabel;
-    // Whether the catalogue is signed and the connection protected.
-    QString CatalogueProtection;
-    // Unchecked, partially checked (not yet analysed) or checked, as Qt::CheckState values.
-    int EmbeddedState = 1;
-};
-
-// A delta the catalogue offers for an installed file: its name on the server, the installed file
-// it rebuilds from and the size in bytes of the file it rebuilds.
-struct DeltaOffer {
-    QString Delta;
-    QString Reference;
-    qint64 Size = 0;
-};
 
 // The catalogue the run accepted last (verified, when signed), where it came from, and the
 // validators its answer carried.
@@ -41,28 +20,25 @@ struct AcceptedCatalogue {
     QByteArray LastModified;
 };
 
-// The shared state of a run, owned by the main window (or the console front end).
-struct RunState {
+// The shared state of a run, owned by the main window (or the console front end): the
+// installation as the analysis found it, and what the check and the update make of it.
+struct RunState : InstallationState {
     QString CopyFolder;
     QString BackupFolder;
     QString RemoteUrl;
     // The maker's public key; when set, the catalogue must be signed with it and every package
     // must have its SHA-256 in it.
     QString PublicKey;
-    QString DatabasePath;
     bool ShowAll = false;
     bool Verbose = false;
-    QString IsqlCommand;
     // How long a database script, or the wait for another workstation's scripts, waits for a
     // locked record on a shared database, in seconds.
     int LockWaitSeconds = 60;
     // Where the server backs up a shared database before scripts, as a path on the server; empty:
     // beside the database.
     QString ServerBackupFolder;
-    QString DatabaseAlias = QStringLiteral("VELMORA");
     QString AvailableSchemaVersion;
 
-    InstallationInfo Info;
     QList<ChecklistRow> Checklist;
     bool UpdateButtonVisible = false;
     RequiredFileList RequiredFiles;
@@ -86,6 +62,5 @@ struct RunState {
     // Arguments after the program name when the updater restarts itself with its new executable.
     QStringList RestartArguments;
 
-    bool Embedded() const { return Info.EmbeddedState == 2; }
     bool CatalogueSigned() const { return !PublicKey.trimmed().isEmpty(); }
 };

@@ -1,8 +1,8 @@
-#include "restore/UnitRipristina.h"
+#include "app/restoredialog.h"
 
+#include "app/questionbox.h"
+#include "app/windowfont.h"
 #include "restore/backuplist.h"
-#include "restore/questionbox.h"
-#include "restore/windowfont.h"
 
 #include <QApplication>
 #include <QBoxLayout>

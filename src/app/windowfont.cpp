@@ -1,4 +1,4 @@
-#include "restore/windowfont.h"
+#include "app/windowfont.h"
 
 #include <QStringList>
 
